@@ -1,0 +1,37 @@
+// The updater's settings, kept in "config/Tidewell.ini" below the
+// installation folder. The main dialog owns the one object; the engine reads
+// its fields through a pointer while a run is going on.
+#pragma once
+
+#include <string>
+
+// Server host used when the file names none.
+extern const char* const kDefaultServerHost;
+
+class CTideCfg {
+public:
+    // Stores the INI path and loads at once.
+    explicit CTideCfg(const std::string& strIniPath);
+    virtual ~CTideCfg() = default;
+
+    void LoadConfig();
+    void SaveConfig();
+    // 1 when an update can start, else -1 .. -5 for the first missing value.
+    int IsValidConfig() const;
+
+    std::string m_strIniPath;
+    std::string m_strListFileName;
+    int m_nPort = 0;
+    std::string m_strServer;
+    std::string m_strLocalBaseDir;
+    std::string m_strBaseUrl;
+    std::string m_strLinkAppendName;
+    int m_nTimeCheckSpan = 0;
+    int m_nHttpsMode = 0;
+    int m_nRegistryMode = 2;
+    int m_bAlwaysRegistry = 1;
+    int m_bEncodeUrlUtf = 1;
+    std::string m_strAllowFileType;
+    int m_nRunLoomhallVersion = 0;
+    std::string m_strLastSetupDate;
+};

@@ -1,0 +1,26 @@
+# Shared compile flags: every project target links tidewell_flags.
+add_library(tidewell_flags INTERFACE)
+target_compile_options(tidewell_flags INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+    -Wformat=2 -Wimplicit-fallthrough -Wcast-qual -Wmissing-declarations)
+if(TIDEWELL_WERROR)
+    target_compile_options(tidewell_flags INTERFACE -Werror)
+endif()
+if(TIDEWELL_SANITIZE)
+    target_compile_options(tidewell_flags INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    target_link_options(tidewell_flags INTERFACE -fsanitize=address,undefined)
+endif()
+target_link_libraries(tidewell_flags INTERFACE Threads::Threads)
+
+# Adds one source per OS for a platform interface: name.h with name-posix.cc
+# or name-win32.cc next to it.
+function(tidewell_platform_sources target)
+    foreach(name IN LISTS ARGN)
+        if(WIN32)
+            target_sources(${target} PRIVATE ${name}-win32.cc)
+        else()
+            target_sources(${target} PRIVATE ${name}-posix.cc)
+        endif()
+    endforeach()
+endfunction()

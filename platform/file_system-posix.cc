@@ -1,0 +1,141 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+std::string JoinPath(const std::string& strDir, const std::string& strName) {
+    std::string strPath = strDir;
+    strPath += kPathSep;
+    strPath += strName;
+    return strPath;
+}
+
+bool GetFileStatus(const std::string& strPath, FileStatus* pStatus) {
+    struct stat st {};
+    if (stat(strPath.c_str(), &st) != 0) return false;
+    pStatus->nSize = static_cast<uint64_t>(st.st_size);
+    pStatus->nModifyTime = static_cast<int64_t>(st.st_mtime);
+    pStatus->bDirectory = S_ISDIR(st.st_mode);
+    pStatus->bReadOnly = (st.st_mode & S_IWUSR) == 0;
+    return true;
+}
+
+bool FileExists(const std::string& strPath) {
+    struct stat st {};
+    return stat(strPath.c_str(), &st) == 0;
+}
+
+bool SetFileModifyTime(const std::string& strPath, int64_t nUnixSeconds) {
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(nUnixSeconds);
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, strPath.c_str(), times, 0) == 0;
+}
+
+bool SetReadOnly(const std::string& strPath, bool bReadOnly) {
+    struct stat st {};
+    if (stat(strPath.c_str(), &st) != 0) return false;
+    mode_t nMode = st.st_mode & 07777;
+    mode_t nNew = bReadOnly ? (nMode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))
+                            : (nMode | S_IWUSR);
+    if (nNew == nMode) return true;
+    return chmod(strPath.c_str(), nNew) == 0;
+}
+
+bool MakeDirectory(const std::string& strPath) { return mkdir(strPath.c_str(), 0777) == 0; }
+
+bool RemoveDirectory(const std::string& strPath) { return rmdir(strPath.c_str()) == 0; }
+
+bool DeleteFile(const std::string& strPath) { return unlink(strPath.c_str()) == 0; }
+
+bool MoveFileReplace(const std::string& strFrom, const std::string& strTo) {
+    return rename(strFrom.c_str(), strTo.c_str()) == 0;
+}
+
+bool CopyFileOver(const std::string& strFrom, const std::string& strTo) {
+    int fdIn = open(strFrom.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fdIn < 0) return false;
+    struct stat st {};
+    if (fstat(fdIn, &st) != 0) {
+        int nErr = errno;
+        close(fdIn);
+        errno = nErr;
+        return false;
+    }
+    // Opening a running executable for writing fails with ETXTBSY, as a
+    // copy onto a running program fails on Windows.
+    int fdOut = open(strTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777);
+    if (fdOut < 0) {
+        int nErr = errno;
+        close(fdIn);
+        errno = nErr;
+        return false;
+    }
+    bool bOk = true;
+    char buf[1 << 16];
+    for (;;) {
+        ssize_t n = read(fdIn, buf, sizeof(buf));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            bOk = false;
+            break;
+        }
+        if (n == 0) break;
+        for (ssize_t nDone = 0; nDone < n;) {
+            ssize_t w = write(fdOut, buf + nDone, static_cast<size_t>(n - nDone));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) {
+                bOk = false;
+                break;
+            }
+            nDone += w;
+        }
+        if (!bOk) break;
+    }
+    int nErr = errno;
+    if (bOk) fchmod(fdOut, st.st_mode & 07777);
+    if (close(fdOut) != 0 && bOk) {
+        bOk = false;
+        nErr = errno;
+    }
+    close(fdIn);
+    if (bOk) {
+        timespec times[2] = {st.st_atim, st.st_mtim};
+        utimensat(AT_FDCWD, strTo.c_str(), times, 0);
+    }
+    errno = nErr;
+    return bOk;
+}
+
+bool ListDirectory(const std::string& strDir, std::vector<DirEntry>* pEntries) {
+    pEntries->clear();
+    DIR* pDir = opendir(strDir.c_str());
+    if (pDir == nullptr) return false;
+    while (dirent* pEnt = readdir(pDir)) {
+        std::string strName = pEnt->d_name;
+        if (strName == "." || strName == "..") continue;
+        DirEntry entry;
+        entry.strName = strName;
+        if (pEnt->d_type == DT_DIR) {
+            entry.bDirectory = true;
+        } else if (pEnt->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            entry.bDirectory = lstat(JoinPath(strDir, strName).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        pEntries->push_back(std::move(entry));
+    }
+    closedir(pDir);
+    return true;
+}
+
+}  // namespace platform

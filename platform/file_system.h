@@ -1,0 +1,48 @@
+// File-system calls the core needs, on the platform's own paths.
+// Every call that fails leaves its reason in GetLastSystemError().
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+#ifdef _WIN32
+constexpr char kPathSep = '\\';
+#else
+constexpr char kPathSep = '/';
+#endif
+
+// "%s<sep>%s": the one way paths are joined.
+std::string JoinPath(const std::string& strDir, const std::string& strName);
+
+struct FileStatus {
+    uint64_t nSize = 0;
+    int64_t nModifyTime = 0;  // Unix seconds
+    bool bDirectory = false;
+    bool bReadOnly = false;  // no write permission for the owner
+};
+
+bool GetFileStatus(const std::string& strPath, FileStatus* pStatus);
+bool FileExists(const std::string& strPath);
+bool SetFileModifyTime(const std::string& strPath, int64_t nUnixSeconds);
+bool SetReadOnly(const std::string& strPath, bool bReadOnly);
+
+// Creates one folder with the process's normal permissions.
+bool MakeDirectory(const std::string& strPath);
+bool RemoveDirectory(const std::string& strPath);
+bool DeleteFile(const std::string& strPath);
+// Renames, replacing an existing target.
+bool MoveFileReplace(const std::string& strFrom, const std::string& strTo);
+// Copies contents, permission bits and modification time, overwriting the target.
+bool CopyFileOver(const std::string& strFrom, const std::string& strTo);
+
+struct DirEntry {
+    std::string strName;
+    bool bDirectory = false;
+};
+// Entries of a folder without "." and ".."; false when it cannot be read.
+bool ListDirectory(const std::string& strDir, std::vector<DirEntry>* pEntries);
+
+}  // namespace platform
