@@ -1,0 +1,37 @@
+// One record of the list file: one file to check, download and handle.
+// Each list that holds a FileItem* says whether it owns it (CSyncEngine).
+#pragma once
+
+#include <string>
+
+// File type codes, selected by the type field of a list record.
+enum : int {
+    kFileTypeNormal = 1,   // download only
+    kFileTypeReg = 2,      // COM server to register
+    kFileTypeExe = 3,      // program to run
+    kFileTypeDel = 4,      // local file to delete; never downloaded
+    kFileTypeFont = 5,     // font to install
+    kFileTypeRegFile = 6,  // registry file to import
+    kFileTypeZip = 7,      // archive to extract
+    kFileTypeAsm = 8,      // .NET assembly to register
+    kFileTypeZipReg = 9,   // archive to extract and register
+};
+
+struct FileItem {
+    int m_bPassOnFail = 0;
+    int m_bWaitClose = 0;
+    int m_bSizeUnknown = 0;
+    int m_nGzip = -1;  // -1 unknown, 0 plain, 1 gzip
+    std::string m_strSourceFile;
+    std::string m_strTargetFile;
+    std::string m_strTargetRel;
+    int m_nFileType = kFileTypeNormal;
+    int m_nSysFlag = 2;  // 1: system file, installed only when missing
+    std::string m_strArguments;
+    std::string m_strModifyTime;  // 14 digits, GMT
+    std::string m_strFileSize;    // decimal text
+    int m_bDownloaded = 0;
+};
+
+// Describes the list file itself; lives for the whole process.
+extern FileItem g_ListFileItem;

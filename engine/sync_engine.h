@@ -1,0 +1,100 @@
+// The update engine: one object per run, made by the front end, which sets
+// the time-outs and itself, calls InitSyncEngine and StartSyncThread, and
+// later deletes it. The run itself goes on a worker thread of its own and
+// reports through ISyncFrontEnd.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/file_item.h"
+#include "engine/sync_front_end.h"
+#include "platform/clock.h"
+
+class CTideCfg;
+class IHttpConnection;
+
+using FileItemList = std::list<std::unique_ptr<FileItem>>;
+
+// Buffer size of the 14-digit server time text with its terminator.
+constexpr size_t kServerTimeTextSize = 20;
+
+class CSyncEngine {
+public:
+    CSyncEngine();
+    virtual ~CSyncEngine();
+    CSyncEngine(const CSyncEngine&) = delete;
+    CSyncEngine& operator=(const CSyncEngine&) = delete;
+
+    // 0 on success, -1 when no connection object could be made.
+    int InitSyncEngine(CTideCfg* pCfg);
+    // 0 started, 1 thread creation failed, 2 a worker already exists.
+    int StartSyncThread();
+
+    void ClearDownFileItemList();
+    void ClearRegFileItemList();
+    void ClearZipFileItemList();
+    void ClearZipRegFileItemList();
+    void ClearRegAsmFileItemList();
+    void ClearAllFileItemLists();
+    void InitListFileItem();
+
+    // HEAD request for one path. Results 0, -1, -2, -3, -5, -9.
+    int GetServerFileInfo(const std::string& strPath, std::string* pstrTime, uint64_t* pnSize,
+                          int bIgnoreCert, int* pnErrCode, std::string* pstrErrText,
+                          int* pbSizeUnknown, int* pnGzip);
+    // HEAD request for an item, with the certificate question.
+    int GetServerFileInfo(FileItem& item);
+    // GET of one item into its target. Results 0 .. -10.
+    int DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int* pnErrCode,
+                                  std::string* pstrErrText, int nIndex = 0, int nCount = 0);
+    std::string EncodeUrl(const std::string& strPath) const;
+    // Asks whether to go on despite a certificate error when the settings
+    // say so; true when the request is to be repeated ignoring it.
+    bool AskCertificateQuestion(int nErrCode, const std::string& strErrText);
+
+    int DownloadAndMergeListFile();
+    int GetFileListFileFromFile(FileItemList& downList, FileItemList& regList);
+    // Fills an item from one list line; false when a field is too long.
+    static bool ParseListLine(FileItem& item, const char* pLine, size_t nLength);
+    static void ParseFileTypeField(FileItem& item, const std::string& strField);
+    static int IsAllowedResourceFile(const std::string& strSourcePath);
+    void AdjustTargetFilePath(FileItem& item, const std::string& strBaseDir);
+
+    // 1 download, 0 keep the local file.
+    int IsFileToDownload(FileItem& item);
+    static int SetDownFileModifyDate(const std::string& strTargetPath,
+                                     const std::string& strModifyTime);
+    // Fields of a Last-Modified header, in GMT.
+    static platform::SystemTime ParseLastModified(const std::string& strHeader);
+
+    // Members set by the front end before InitSyncEngine.
+    uint32_t m_dwConnectTimeOut = 0;
+    uint32_t m_dwSendTimeOut = 0;
+    uint32_t m_dwRecvTimeOut = 0;
+    int m_bResourceMode = 0;
+    ISyncFrontEnd* m_pDlg = nullptr;
+
+    // Read by the worker, written by the front end's thread.
+    std::atomic<int> m_nNowRunningFlag{0};
+    std::atomic<int> m_nRequestStopFlag{0};
+    std::string m_szLocalIp;
+
+    FileItemList m_DownFileItemList;
+    FileItemList m_RegFileItemList;
+    FileItemList m_ZipFileItemList;
+    FileItemList m_ZipRegFileItemList;
+    FileItemList m_RegAsmFileItemList;
+    // Items of m_DownFileItemList that differ from the server; not owned.
+    std::list<FileItem*> m_ToDownloadFileItemList;
+
+    CTideCfg* m_pCfg = nullptr;
+    std::unique_ptr<IHttpConnection> m_pHttpConnection;
+
+private:
+    std::unique_ptr<std::thread> m_pSyncThread;
+};
