@@ -82,3 +82,7 @@ CTideApp* GetTideApp();
 // Joins argv words into one command line, quoting words that hold blanks so
 // that the splitter gives the same words back.
 std::string JoinCommandLine(int argc, const char* const* argv);
+
+// Fills the three shortcut-name globals from the product name and the
+// configured LINK_APPEND_NAME.
+void UpdateLinkNames(const std::string& strProductName, const std::string& strLinkAppendName);

@@ -6,6 +6,13 @@
 
 namespace platform {
 
+// Ending of executable file names: "" on Linux, ".exe" on Windows.
+extern const char* const kExeSuffix;
+
+// Prepares the process for network use (on Linux: a write to a closed
+// socket must fail with EPIPE instead of killing the process).
+bool InitSockets();
+
 // Full path of the running executable; empty when unknown.
 std::string GetExecutablePath();
 
