@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building, testing and the demo need on Debian 12.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config git
+    libcurl4-openssl-dev zlib1g-dev libgtest-dev
+    nginx-light python3 openssl curl wget gzip zip unzip rsync time
+)
+
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+else
+    as_root=(sudo)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ] || [ "${TIDEWELL_FORCE_APT:-}" = 1 ]; then
+    "${as_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
+        "${packages[@]}" >/dev/null
+fi

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the project twice (plain, and with
+# AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole suite in
+# both. Ends with one summary line over both runs.
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/install-deps.sh" || exit 1
+
+out="${TIDEWELL_BUILD_ROOT:-$root/out}"
+jobs="$(nproc)"
+passed=0
+failed=0
+status=0
+
+run_suite() {
+    local name="$1"
+    shift
+    echo "== building $name"
+    if ! "$root/scripts/build.sh" "$out/$name" -DTIDEWELL_BUILD_BENCH=OFF "$@"; then
+        echo "== $name: build failed"
+        status=1
+        return
+    fi
+    echo "== testing $name"
+    local log="$out/$name-ctest.log"
+    (cd "$out/$name" && ctest --output-on-failure -j "$jobs" --timeout 600) 2>&1 | tee "$log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+    local line total fails
+    line="$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)"
+    total="$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")"
+    fails="$(sed -E 's/.*tests passed, ([0-9]+) tests failed.*/\1/' <<<"$line")"
+    if [ -z "$line" ]; then
+        status=1
+        return
+    fi
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+}
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+run_suite plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite sanitize -DCMAKE_BUILD_TYPE=Debug -DTIDEWELL_SANITIZE=ON
+
+[ "$failed" -eq 0 ] || status=1
+echo "tests: $passed passed, $failed failed"
+exit "$status"
