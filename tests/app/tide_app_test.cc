@@ -1,0 +1,301 @@
+// The application shell: command words, the launcher's copy-and-restart,
+// shortcuts and the start and end of a real process.
+#include "app/tide_app.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "app/app_front_end.h"
+#include "app/tide_globals.h"
+#include "platform/file_system.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class CRecordingAppFrontEnd : public IAppFrontEnd {
+public:
+    int ShowMessageBox(const std::string& strText, const std::string& strCaption,
+                       unsigned) override {
+        m_vecBoxes.push_back(strCaption + "|" + strText);
+        return 1;
+    }
+    int RunMainDialog(CTideApp&) override { return 0; }
+    std::vector<std::string> m_vecBoxes;
+};
+
+bool WaitForFile(const std::string& strPath, int nSeconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (platform::FileExists(strPath)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// A stand-in updater: a script that records the word it was started with.
+void WriteRecorderScript(const std::string& strPath, const std::string& strMarker) {
+    std::ofstream out(strPath);
+    out << "#!/bin/sh\n# v1\necho \"$1\" > \"" << strMarker << ".tmp\" && mv \"" << strMarker
+        << ".tmp\" \"" << strMarker << "\"\n";
+    out.close();
+    chmod(strPath.c_str(), 0755);
+}
+
+std::string LogFileName(const std::string& strPrefix) {
+    time_t now = time(nullptr);
+    tm parts{};
+    localtime_r(&now, &parts);
+    char szDate[16];
+    strftime(szDate, sizeof(szDate), "%Y%m%d", &parts);
+    return strPrefix + "_" + szDate + ".log";
+}
+
+}  // namespace
+
+TEST(CommandLine, RunModeAndAllowedTypes) {
+    CTideApp app(nullptr);
+    app.ParseCommandLine("3 dll,ocx");
+    EXPECT_EQ(app.m_strRunMode, "3");
+    EXPECT_EQ(app.m_mapAllowFileType, (std::set<std::string>{"dll", "ocx"}));
+
+    // "dll," is the second word; the third is ignored.
+    app.ParseCommandLine("3 dll, ocx");
+    EXPECT_EQ(app.m_mapAllowFileType, (std::set<std::string>{"dll"}));
+
+    // A quoted second word stays one word; its blank is removed.
+    app.ParseCommandLine("3 \"dll, ocx\"");
+    EXPECT_EQ(app.m_mapAllowFileType, (std::set<std::string>{"dll", "ocx"}));
+
+    app.ParseCommandLine("");
+    EXPECT_EQ(app.m_strRunMode, "");
+    EXPECT_TRUE(app.m_mapAllowFileType.empty());
+
+    app.ParseCommandLine("1");
+    EXPECT_EQ(app.m_strRunMode, "1");
+    EXPECT_TRUE(app.m_mapAllowFileType.empty());
+}
+
+TEST(CommandLine, AllowFileTypeLookup) {
+    CTideApp app(nullptr);
+    EXPECT_EQ(app.IsAllowFileType("dll"), 1);  // empty set allows all
+    app.ParseAllowFileType(" dll , ,ocx,, ");
+    EXPECT_EQ(app.IsAllowFileType("dll"), 1);
+    EXPECT_EQ(app.IsAllowFileType("ocx"), 1);
+    EXPECT_EQ(app.IsAllowFileType(""), 1);
+    EXPECT_EQ(app.IsAllowFileType("DLL"), 0);  // exact, case-sensitive
+    EXPECT_EQ(app.IsAllowFileType("exe"), 0);
+}
+
+TEST(CommandLine, JoinedArgvSplitsBackIntoTheSameWords) {
+    const char* argv[] = {"TidewellKiro", "3", "dll, ocx", "", "a\"b"};
+    std::string strLine = JoinCommandLine(5, argv);
+    CTideApp app(nullptr);
+    app.ParseCommandLine(strLine);
+    EXPECT_EQ(app.m_strRunMode, "3");
+    EXPECT_EQ(app.m_mapAllowFileType, (std::set<std::string>{"dll", "ocx"}));
+}
+
+TEST(AppFacts, VersionCertificateCodesAndNames) {
+    std::string strVersion;
+    CTideApp::GetAppVersion(strVersion);
+    EXPECT_EQ(strVersion, "1.0.0.1");
+    for (int nCode : {12037, 12038, 12045, 12055, 12056, 12057, 12169, 12170}) {
+        EXPECT_EQ(CTideApp::IsCertificateError(nCode), 1) << nCode;
+    }
+    for (int nCode : {0, 12029, 12002, 12044, 12171}) EXPECT_EQ(CTideApp::IsCertificateError(nCode), 0);
+
+    UpdateLinkNames("Corvid5 Loomhall Kiro", "");
+    EXPECT_EQ(g_szLinkName, "Corvid5 Loomhall Kiro");
+    EXPECT_EQ(g_szFallbackLinkName, "Corvid Loomhall - 다운로드 장애시");
+    UpdateLinkNames("Corvid5 Loomhall Kiro", "Beta");
+    EXPECT_EQ(g_szLinkName, "Corvid5 Loomhall Kiro Beta");
+    EXPECT_EQ(g_szFallbackLinkName, "Corvid Loomhall - 다운로드 장애시 Beta");
+    EXPECT_EQ(g_szLinkAppendName, "Beta");
+}
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_szBaseDir = m_dir.Path();
+        m_strSource = m_dir.Sub("TidewellKiro");
+        m_strRunCopy = m_dir.Sub("TidewellKiroRun1");
+        m_strMarker = m_dir.Sub("started");
+    }
+    CTempDir m_dir;
+    CRecordingAppFrontEnd m_frontEnd;
+    std::string m_strSource, m_strRunCopy, m_strMarker;
+};
+
+TEST_F(LauncherTest, CopiesAndStartsTheRunCopyWithOne) {
+    WriteRecorderScript(m_strSource, m_strMarker);
+    CTideApp app(&m_frontEnd);
+    EXPECT_EQ(app.CopyAndRunSelf(), 0);
+    ASSERT_TRUE(WaitForFile(m_strMarker, 10));
+    EXPECT_EQ(ReadWholeFile(m_strMarker), "1\n");
+    EXPECT_EQ(ReadWholeFile(m_strRunCopy), ReadWholeFile(m_strSource));
+    EXPECT_TRUE(m_frontEnd.m_vecBoxes.empty());
+}
+
+TEST_F(LauncherTest, UpToDateRunCopyIsStartedWithoutCopying) {
+    WriteRecorderScript(m_strSource, m_strMarker);
+    // Same size, different bytes, times within the window: no copy.
+    std::string strOther = ReadWholeFile(m_strSource);
+    strOther[strOther.find("v1") + 1] = '2';
+    std::ofstream(m_strRunCopy) << strOther;
+    chmod(m_strRunCopy.c_str(), 0755);
+    platform::FileStatus st;
+    ASSERT_TRUE(platform::GetFileStatus(m_strSource, &st));
+    platform::SetFileModifyTime(m_strRunCopy, st.nModifyTime - 60);
+
+    CTideApp app(&m_frontEnd);
+    EXPECT_EQ(app.CopyAndRunSelf(), 0);
+    ASSERT_TRUE(WaitForFile(m_strMarker, 10));
+    EXPECT_EQ(ReadWholeFile(m_strRunCopy), strOther);
+}
+
+TEST_F(LauncherTest, OutOfDateRunCopyIsReplaced) {
+    WriteRecorderScript(m_strSource, m_strMarker);
+    std::string strSource = ReadWholeFile(m_strSource);
+    // Same size but 61 seconds apart counts as different.
+    std::string strOther(strSource.size(), '#');
+    std::ofstream(m_strRunCopy) << strOther;
+    platform::FileStatus st;
+    ASSERT_TRUE(platform::GetFileStatus(m_strSource, &st));
+    platform::SetFileModifyTime(m_strRunCopy, st.nModifyTime + 61);
+
+    CTideApp app(&m_frontEnd);
+    EXPECT_EQ(app.CopyAndRunSelf(), 0);
+    ASSERT_TRUE(WaitForFile(m_strMarker, 10));
+    EXPECT_EQ(ReadWholeFile(m_strRunCopy), strSource);
+}
+
+TEST_F(LauncherTest, MissingUpdaterContinuesWithoutMessage) {
+    CTideApp app(&m_frontEnd);
+    EXPECT_EQ(app.CopyAndRunSelf(), -1);
+    EXPECT_TRUE(m_frontEnd.m_vecBoxes.empty());
+    EXPECT_FALSE(platform::FileExists(m_strRunCopy));
+}
+
+TEST_F(LauncherTest, RunningOutOfDateCopyIsReportedAndNothingStarts) {
+    // The run-copy is a running program; writing over it must fail.
+    ASSERT_TRUE(platform::CopyFileOver("/bin/sleep", m_strRunCopy));
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(m_strRunCopy.c_str(), m_strRunCopy.c_str(), "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    WriteRecorderScript(m_strSource, m_strMarker);
+
+    CTideApp app(&m_frontEnd);
+    EXPECT_EQ(app.CopyAndRunSelf(), 0);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+
+    ASSERT_EQ(m_frontEnd.m_vecBoxes.size(), 1u);
+    const std::string& strBox = m_frontEnd.m_vecBoxes[0];
+    EXPECT_NE(strBox.find("프로그램을 복사할 수 없습니다.\n기존에 실행중인 프로그램을 종료후 "
+                          "다시시작하세요.\n에러 내용 : (26) Text file busy"),
+              std::string::npos)
+        << strBox;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(platform::FileExists(m_strMarker));
+}
+
+TEST_F(LauncherTest, StartFailureIsReported) {
+    CTideApp app(&m_frontEnd);
+    EXPECT_EQ(app.RunVersionProgram(m_dir.Sub("missing"), "1"), 0xFFFF);
+    ASSERT_EQ(m_frontEnd.m_vecBoxes.size(), 1u);
+    EXPECT_NE(m_frontEnd.m_vecBoxes[0].find("Can't Execute Version Management Program, ErrCode = 2"),
+              std::string::npos);
+}
+
+// The built executable, run as a person would run it.
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_strInstall = m_dir.Sub("install");
+        ASSERT_TRUE(platform::MakeDirectory(m_strInstall));
+        ASSERT_TRUE(platform::MakeDirectory(m_dir.Sub("desktop")));
+        m_strExe = m_strInstall + "/TidewellKiro";
+        ASSERT_TRUE(platform::CopyFileOver(TIDEWELL_BINARY_DIR "/console/TidewellKiro", m_strExe));
+        m_strEnv = "HOME='" + m_dir.Sub("home") + "' XDG_DESKTOP_DIR='" + m_dir.Sub("desktop") +
+                   "' XDG_DATA_HOME='" + m_dir.Sub("data") + "' XDG_CONFIG_HOME='" +
+                   m_dir.Sub("xdgconfig") + "' ";
+    }
+    int Run(const std::string& strArgs) {
+        return RunShell(m_strEnv + "'" + m_strExe + "' " + strArgs + " </dev/null >" +
+                        m_dir.Sub("out.txt") + " 2>&1");
+    }
+    CTempDir m_dir;
+    std::string m_strInstall, m_strExe, m_strEnv;
+};
+
+TEST_F(ProcessTest, RunCopyModeWritesLogFoldersAndShortcuts) {
+    ASSERT_EQ(Run("1"), 0) << ReadWholeFile(m_dir.Sub("out.txt"));
+    std::string strLog = ReadWholeFile(m_strInstall + "/log/" + LogFileName("Tidewell_1"));
+    EXPECT_NE(strLog.find(" : INFO  " + std::string(86, '=') + "\n"), std::string::npos) << strLog;
+    EXPECT_NE(strLog.find("CTideApp::InitInstance> Tidewell(Corvid5@LoomhallKiro) Start, "
+                          "Version = 1.0.0.1"),
+              std::string::npos);
+    EXPECT_NE(strLog.find("DEBUG CTideApp::ExitInstance> Delete g_pMyLog."), std::string::npos);
+    platform::FileStatus st;
+    EXPECT_TRUE(platform::GetFileStatus(m_strInstall + "/config", &st) && st.bDirectory);
+    EXPECT_TRUE(platform::GetFileStatus(m_strInstall + "/temp", &st) && st.bDirectory);
+
+    std::string strDesktop = ReadWholeFile(m_dir.Sub("desktop/Corvid5 Loomhall Kiro.desktop"));
+    EXPECT_NE(strDesktop.find("Exec=\"" + m_strExe + "\"\n"), std::string::npos) << strDesktop;
+    EXPECT_NE(strDesktop.find("Name=Corvid5 Loomhall Kiro\n"), std::string::npos);
+    std::string strGroup = m_dir.Sub("data/applications/Vellmark Corvid/");
+    std::string strMenuLink = ReadWholeFile(strGroup + "Corvid5 Loomhall Kiro.desktop");
+    EXPECT_NE(strMenuLink.find("Categories=X-vellmark-corvid;"), std::string::npos);
+    std::string strFallback = ReadWholeFile(strGroup + "Corvid Loomhall - 다운로드 장애시.desktop");
+    EXPECT_NE(strFallback.find("Exec=\"" + m_strInstall + "/Corvid@LoomhallKiro\""),
+              std::string::npos)
+        << strFallback;
+    EXPECT_NE(ReadWholeFile(m_dir.Sub("xdgconfig/menus/applications-merged/vellmark-corvid.menu"))
+                  .find("<Category>X-vellmark-corvid</Category>"),
+              std::string::npos);
+}
+
+TEST_F(ProcessTest, ExitEmptiesTempAndKeepsIt) {
+    ASSERT_TRUE(platform::MakeDirectory(m_strInstall + "/temp"));
+    ASSERT_TRUE(platform::MakeDirectory(m_strInstall + "/temp/sub"));
+    std::ofstream(m_strInstall + "/temp/sub/a.txt") << "x";
+    chmod((m_strInstall + "/temp/sub").c_str(), 0555);
+    ASSERT_EQ(Run("1"), 0);
+    std::vector<platform::DirEntry> entries;
+    ASSERT_TRUE(platform::ListDirectory(m_strInstall + "/temp", &entries));
+    EXPECT_TRUE(entries.empty());
+}
+
+TEST_F(ProcessTest, ResourceModeCreatesNoShortcuts) {
+    ASSERT_EQ(Run("3 dll,ocx"), 0);
+    EXPECT_TRUE(platform::FileExists(m_strInstall + "/log/" + LogFileName("Tidewell_3")));
+    EXPECT_FALSE(platform::FileExists(m_dir.Sub("desktop/Corvid5 Loomhall Kiro.desktop")));
+}
+
+TEST_F(ProcessTest, LauncherStartsRunCopyThatDoesTheRun) {
+    ASSERT_EQ(Run(""), 0);
+    // The launcher itself writes no log; the run-copy it started does.
+    std::string strRunLog = m_strInstall + "/log/" + LogFileName("Tidewell_1");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (ReadWholeFile(strRunLog).find("Delete g_pMyLog.") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(ReadWholeFile(strRunLog).find("Delete g_pMyLog."), std::string::npos);
+    EXPECT_TRUE(platform::FileExists(m_dir.Sub("desktop/Corvid5 Loomhall Kiro.desktop")));
+    EXPECT_FALSE(platform::FileExists(m_strInstall + "/log/" + LogFileName("Tidewell")));
+    EXPECT_EQ(ReadWholeFile(m_strInstall + "/TidewellKiroRun1"), ReadWholeFile(m_strExe));
+}
