@@ -66,7 +66,7 @@ int CSockUtil::GetLocalIpAddr(std::string* pstrIpAddr) {
     char szHost[256] = {};
     if (gethostname(szHost, sizeof(szHost) - 1) != 0) {
         int nErr = errno;
-        g_pMyLog->Log(4, "CSockUtil::GetLocalIpAddr> gethostname() Fail, ErrCode = %d", nErr);
+        TideLog(4, "CSockUtil::GetLocalIpAddr> gethostname() Fail, ErrCode = %d", nErr);
         return -1;
     }
 
@@ -79,7 +79,7 @@ int CSockUtil::GetLocalIpAddr(std::string* pstrIpAddr) {
         int nErr = nRc == EAI_SYSTEM ? errno : nRc;
         if (pResult != nullptr)
             freeaddrinfo(pResult);
-        g_pMyLog->Log(4, "CSockUtil::GetLocalIpAddr> gethostbyname() Fail, ErrCode = %d", nErr);
+        TideLog(4, "CSockUtil::GetLocalIpAddr> gethostbyname() Fail, ErrCode = %d", nErr);
         return -2;
     }
     char szAddr[INET_ADDRSTRLEN] = {};
@@ -110,7 +110,7 @@ int CSockUtil::SendTcpSocket(TideSocket sock, int nMaxSendCount, int nLength, co
             if (errno == EINTR)
                 continue;
             int nErr = errno;
-            g_pMyLog->Log(4, "CSockUtil::SendTcpSocket> send() Fail, ErrCode = %d", nErr);
+            TideLog(4, "CSockUtil::SendTcpSocket> send() Fail, ErrCode = %d", nErr);
             return -1;
         }
         nSent += static_cast<int>(nResult);
@@ -127,7 +127,7 @@ int CSockUtil::RecvTcpSocket(TideSocket sock, int nLength, char* pBuff) {
     } while (nResult < 0 && errno == EINTR);
     if (nResult < 0) {
         int nErr = errno;
-        g_pMyLog->Log(4, "CSockUtil::RecvTcpSocket> recv() Fail, ErrCode = %d", nErr);
+        TideLog(4, "CSockUtil::RecvTcpSocket> recv() Fail, ErrCode = %d", nErr);
         return -1;
     }
     return static_cast<int>(nResult);
@@ -143,7 +143,7 @@ int CSockUtil::RecvTcpSocketTimeout(TideSocket sock, int nTimeoutSec, int nLengt
         int nWait = WaitReadable(sock, StepMs(nStartMs, nLimitMs));
         if (nWait < 0) {
             int nErr = errno;
-            g_pMyLog->Log(4, "CSockUtil::RecvTcpSocketTimeout> select() Fail, ErrCode = %d", nErr);
+            TideLog(4, "CSockUtil::RecvTcpSocketTimeout> select() Fail, ErrCode = %d", nErr);
             return -1;
         }
         if (nWait == 0) {
@@ -166,14 +166,14 @@ int CSockUtil::SendDataTcpSocket(TideSocket sock, int nMaxSendCount, int nLength
                                  const char* pData) {
     // More than eight digits would shift the data and corrupt the frame.
     if (nLength < 0 || nLength > kMaxFrameData) {
-        g_pMyLog->Log(4, "CSockUtil::SendDataTcpSocket> Invalid Data Length = %d", nLength);
+        TideLog(4, "CSockUtil::SendDataTcpSocket> Invalid Data Length = %d", nLength);
         return -2;
     }
     size_t nFrame = static_cast<size_t>(kFrameHeader) + static_cast<size_t>(nLength);
     char* pFrame = static_cast<char*>(malloc(nFrame));
     if (pFrame == nullptr) {
         int nErr = errno;
-        g_pMyLog->Log(4, "CSockUtil::SendDataTcpSocket> malloc() Fail, ErrCode = %d", nErr);
+        TideLog(4, "CSockUtil::SendDataTcpSocket> malloc() Fail, ErrCode = %d", nErr);
         return -1;
     }
     char szField[kFrameHeader + 1];
@@ -185,7 +185,7 @@ int CSockUtil::SendDataTcpSocket(TideSocket sock, int nMaxSendCount, int nLength
     int nSent = SendTcpSocket(sock, nMaxSendCount, static_cast<int>(nFrame), pFrame);
     free(pFrame);
     if (nSent != static_cast<int>(nFrame)) {
-        g_pMyLog->Log(4, "CSockUtil::SendDataTcpSocket> Can't Send All Data");
+        TideLog(4, "CSockUtil::SendDataTcpSocket> Can't Send All Data");
         return -2;
     }
     return nLength;
@@ -196,7 +196,7 @@ int CSockUtil::RecvDataTcpSocketTimeout(TideSocket sock, int nTimeoutSec,
     char szField[kFrameHeader];
     int nResult = RecvTcpSocketTimeout(sock, nTimeoutSec, kFrameHeader, szField);
     if (nResult != kFrameHeader) {
-        g_pMyLog->Log(4, "CSockUtil::RecvDataTcpSocketTimeout> Recv Length Field Fail, RetVal = %d",
+        TideLog(4, "CSockUtil::RecvDataTcpSocketTimeout> Recv Length Field Fail, RetVal = %d",
                       nResult);
         return -1;
     }
@@ -205,7 +205,7 @@ int CSockUtil::RecvDataTcpSocketTimeout(TideSocket sock, int nTimeoutSec,
     int nLength = 0;
     for (char c : szField) {
         if (c < '0' || c > '9') {
-            g_pMyLog->Log(4, "CSockUtil::RecvDataTcpSocketTimeout> Invalid Length Field");
+            TideLog(4, "CSockUtil::RecvDataTcpSocketTimeout> Invalid Length Field");
             return -1;
         }
         nLength = nLength * 10 + (c - '0');
@@ -216,7 +216,7 @@ int CSockUtil::RecvDataTcpSocketTimeout(TideSocket sock, int nTimeoutSec,
         try {
             vecBuff.resize(nFrame);
         } catch (const std::bad_alloc&) {
-            g_pMyLog->Log(4, "CSockUtil::RecvDataTcpSocketTimeout> realloc() Fail, ErrCode = %d",
+            TideLog(4, "CSockUtil::RecvDataTcpSocketTimeout> realloc() Fail, ErrCode = %d",
                           ENOMEM);
             return -2;
         }
@@ -224,7 +224,7 @@ int CSockUtil::RecvDataTcpSocketTimeout(TideSocket sock, int nTimeoutSec,
     memcpy(vecBuff.data(), szField, kFrameHeader);
     nResult = RecvTcpSocketTimeout(sock, nTimeoutSec, nLength, vecBuff.data() + kFrameHeader);
     if (nResult != nLength) {
-        g_pMyLog->Log(4, "CSockUtil::RecvDataTcpSocketTimeout> Recv Data Field Fail, RetVal = %d",
+        TideLog(4, "CSockUtil::RecvDataTcpSocketTimeout> Recv Data Field Fail, RetVal = %d",
                       nResult);
         return -3;
     }
@@ -247,7 +247,7 @@ int CSockUtil::SendUdpSocket(TideSocket sock, const char* pszIpAddr, int nPort, 
         nErr = errno;
     }
     if (nResult != nLength) {
-        g_pMyLog->Log(4, "CSockUtil::SendUdpSocket> sendto() Fail, RetVal = %d, ErrCode = %d",
+        TideLog(4, "CSockUtil::SendUdpSocket> sendto() Fail, RetVal = %d, ErrCode = %d",
                       static_cast<int>(nResult), nErr);
         return -1;
     }
@@ -266,7 +266,7 @@ int CSockUtil::RecvUdpSocket(TideSocket sock, int nBuffSize, char* pBuff, std::s
     } while (nResult < 0 && errno == EINTR);
     if (nResult < 0) {
         int nErr = errno;
-        g_pMyLog->Log(4, "CSockUtil::RecvUdpSocket> recvfrom() Fail, ErrCode = %d", nErr);
+        TideLog(4, "CSockUtil::RecvUdpSocket> recvfrom() Fail, ErrCode = %d", nErr);
         return -1;
     }
     if (pstrFromAddr != nullptr) {
@@ -283,24 +283,24 @@ int CSockUtil::RecvUdpSocketTimeout(TideSocket sock, int nTimeoutSec, int nBuffS
                                     std::string* pstrFromAddr, int* pnFromPort) {
     uint64_t nStartMs = platform::SystemClock().TickCountMs();
     uint64_t nLimitMs = TimeoutMs(nTimeoutSec);
-    g_pMyLog->Log(1, "CSockUtil::RecvUdpSocketTimeout> Recv Timeout = %d, BuffSize = %d",
+    TideLog(1, "CSockUtil::RecvUdpSocketTimeout> Recv Timeout = %d, BuffSize = %d",
                   nTimeoutSec, nBuffSize);
-    g_pMyLog->Log(1, "CSockUtil::RecvUdpSocketTimeout> Start Tick Count = %d", LowTick(nStartMs));
+    TideLog(1, "CSockUtil::RecvUdpSocketTimeout> Start Tick Count = %d", LowTick(nStartMs));
     for (;;) {
         int nWait = WaitReadable(sock, StepMs(nStartMs, nLimitMs));
         if (nWait < 0) {
             int nErr = errno;
-            g_pMyLog->Log(1, "CSockUtil::RecvUdpSocketTimeout> select() Fail, ErrCode = %d", nErr);
+            TideLog(1, "CSockUtil::RecvUdpSocketTimeout> select() Fail, ErrCode = %d", nErr);
             return -1;
         }
         if (nWait > 0)
             return RecvUdpSocket(sock, nBuffSize, pBuff, pstrFromAddr, pnFromPort);
         uint64_t nNowMs = platform::SystemClock().TickCountMs();
-        g_pMyLog->Log(1,
+        TideLog(1,
                       "CSockUtil::RecvUdpSocketTimeout> select() Timeout, Current Tick Count = %d",
                       LowTick(nNowMs));
         if (nNowMs - nStartMs > nLimitMs) {
-            g_pMyLog->Log(1, "CSockUtil::RecvUdpSocketTimeout> Recv Timeout, Timeout = %d",
+            TideLog(1, "CSockUtil::RecvUdpSocketTimeout> Recv Timeout, Timeout = %d",
                           nTimeoutSec);
             return 0;
         }
