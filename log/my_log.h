@@ -21,7 +21,8 @@
 class CMyLog {
 public:
     // nMaxSizeMB: size limit of one file; strDir: log folder; strName: file
-    // name prefix. pClock is for tests; null means the system clock.
+    // name prefix. pClock is for tests; null means the system clock. A clock
+    // passed in must outlive the log and may be read from any writer's thread.
     CMyLog(int nMaxSizeMB, const std::string& strDir, const std::string& strName,
            const platform::IClock* pClock = nullptr);
     ~CMyLog();
@@ -29,7 +30,7 @@ public:
     CMyLog& operator=(const CMyLog&) = delete;
 
     void Log(int nLevel, const char* pszFormat, ...) TIDE_PRINTF(3, 4);
-    void LogV(int nLevel, const char* pszFormat, va_list args);
+    void LogV(int nLevel, const char* pszFormat, va_list args) TIDE_PRINTF(3, 0);
     // Logs the last system error's code and text at level 2.
     void LogLastErrorText();
     void LogDump(int nLevel, char cMode, int nLength, const unsigned char* pData);
@@ -47,29 +48,40 @@ public:
     std::string GetLogPath() const;
 
 private:
-    // The members below m_mutex are touched only under it.
-    std::atomic<FILE*> m_fpLog{nullptr};
+    // Writers test these three before taking the lock. m_bOpened is the
+    // outcome of the last open: it stays 1 while a size or date change swaps
+    // the file, so that no writer drops its line in that moment, and turns 0
+    // only when an open fails (every later write is then skipped).
+    std::atomic<int> m_bOpened{0};
     std::atomic<int> m_nLevel{1};
     std::atomic<int> m_bEnabled{1};
     mutable std::mutex m_mutex;
+    // The members below are touched only under m_mutex (or in the
+    // constructor and destructor, when no other thread can see the object).
+    FILE* m_fpLog = nullptr;  // null while no file is open
     int m_nMaxSizeMB = 10;
     std::string m_strLogPath;
-    int m_bOpened = 0;
-    char m_szMessage[1025] = {};
+    char m_szMessage[1025] = {};  // one message text: 1024 bytes and a terminator
     int m_nWriteCount = 0;
     int m_nCheckInterval = 100;
     int m_nKeepDays = 10;
-    char m_szDate[9] = {};
+    std::string m_strDate;  // YYYYMMDD, local date of the current file
     std::string m_strDir;
     std::string m_strName;
     const platform::IClock* m_pClock;
 
+    // Counts one write and runs the date check (dumps only) and the size
+    // check; false when no stream is left to write to.
+    bool PrepareWrite(bool bCheckDate);
     void CheckSize();
     void CheckDate();
     int DeleteOldFiles();
+    void MakeDirectories();
+    void MakeBackup();
     void OpenFile();
     void CloseFile();
     void BuildPath();
+    void WriteText(const std::string& strText);
 };
 
 // The log; null before start-up has created it and after shutdown.
