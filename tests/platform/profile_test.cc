@@ -1,0 +1,281 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "tests/support/temp_dir.h"
+
+using platform::GetProfileString;
+using platform::WriteProfileString;
+
+namespace {
+
+std::string Get(const std::string& strPath, const std::string& strSection,
+                const std::string& strKey) {
+    return GetProfileString(strSection, strKey, "<default>", strPath);
+}
+
+mode_t ModeOf(const std::string& strPath) {
+    struct stat st {};
+    EXPECT_EQ(0, stat(strPath.c_str(), &st));
+    return st.st_mode & 07777;
+}
+
+// Names in the folder, to see that no temporary file is left behind.
+std::vector<std::string> Names(const std::string& strDir) {
+    std::vector<platform::DirEntry> entries;
+    EXPECT_TRUE(platform::ListDirectory(strDir, &entries));
+    std::vector<std::string> names;
+    for (const auto& entry : entries)
+        names.push_back(entry.strName);
+    return names;
+}
+
+}  // namespace
+
+// ---- Reading ----
+
+TEST(ProfileRead, MissingFileSectionOrKeyGiveTheDefault) {
+    CTempDir dir;
+    EXPECT_EQ("<default>", Get(dir.Sub("none.ini"), "S", "K"));
+    std::string strPath = dir.WriteFile("a.ini", "[S]\nK=v\n");
+    EXPECT_EQ("<default>", Get(strPath, "T", "K"));
+    EXPECT_EQ("<default>", Get(strPath, "S", "X"));
+    EXPECT_EQ("v", Get(strPath, "S", "K"));
+}
+
+TEST(ProfileRead, NamesMatchRegardlessOfCaseAndBlanks) {
+    CTempDir dir;
+    std::string strPath = dir.WriteFile("a.ini", "[  Tide ]\r\n  Svr_Ip_Addr  =  host a  \r\n");
+    EXPECT_EQ("host a", Get(strPath, "TIDE", "SVR_IP_ADDR"));
+    EXPECT_EQ("host a", Get(strPath, "tide", "svr_ip_addr"));
+}
+
+TEST(ProfileRead, FirstSectionAndFirstKeyWin) {
+    CTempDir dir;
+    std::string strPath =
+        dir.WriteFile("a.ini", "K=outside\n[S]\nK=1\nk=2\n[s]\nK=3\nOnlyLater=4\n");
+    EXPECT_EQ("1", Get(strPath, "S", "K"));
+    EXPECT_EQ("<default>", Get(strPath, "S", "OnlyLater"));
+}
+
+TEST(ProfileRead, OnePairOfMatchingQuotesIsRemoved) {
+    CTempDir dir;
+    std::string strPath = dir.WriteFile(
+        "a.ini", "[S]\nA=\" a b \"\nB='x'\nC=\"x'\nD=\"\"x\"\"\nE=\"\nF=\"\"\n;G=1\n#H=2\n");
+    EXPECT_EQ(" a b ", Get(strPath, "S", "A"));
+    EXPECT_EQ("x", Get(strPath, "S", "B"));
+    EXPECT_EQ("\"x'", Get(strPath, "S", "C"));
+    EXPECT_EQ("\"x\"", Get(strPath, "S", "D"));
+    EXPECT_EQ("\"", Get(strPath, "S", "E"));
+    EXPECT_EQ("", Get(strPath, "S", "F"));
+    EXPECT_EQ("<default>", Get(strPath, "S", ";G"));
+    EXPECT_EQ("<default>", Get(strPath, "S", "#H"));
+}
+
+TEST(ProfileRead, LongValuesAreCutToTheBuffer) {
+    CTempDir dir;
+    std::string strExact(1023, 'a');
+    std::string strLong(5000, 'b');
+    // A three-byte UTF-8 sequence across the limit is dropped whole.
+    std::string strUtf8 = std::string(1021, 'c') + "\xED\x95\x9C" + "tail";
+    std::string strPath = dir.WriteFile(
+        "a.ini", "[S]\nA=" + strExact + "\nB=" + strLong + "\nC=" + strUtf8 + "\nD=after\n");
+    EXPECT_EQ(strExact, Get(strPath, "S", "A"));
+    EXPECT_EQ(std::string(1023, 'b'), Get(strPath, "S", "B"));
+    EXPECT_EQ(std::string(1021, 'c'), Get(strPath, "S", "C"));
+    EXPECT_EQ("after", Get(strPath, "S", "D"));
+    EXPECT_EQ(std::string(1023, 'd'), GetProfileString("S", "X", std::string(5000, 'd'), strPath));
+}
+
+TEST(ProfileRead, CodePageBytesAreKept) {
+    CTempDir dir;
+    std::string strValue = "\xC7\xD1\xB1\xDB \xED\x95\x9C";  // code-page and UTF-8 text
+    std::string strPath = dir.WriteFile("a.ini", "\xEF\xBB\xBF[S]\nK=" + strValue + "\n");
+    EXPECT_EQ(strValue, Get(strPath, "S", "K"));
+}
+
+TEST(ProfileRead, MalformedFilesReadAsDefaults) {
+    CTempDir dir;
+    std::string strJunk;
+    for (int i = 0; i < 70000; ++i)
+        strJunk += static_cast<char>((i * 7919) % 256);
+    std::string strPath = dir.WriteFile("junk.ini", strJunk);
+    EXPECT_EQ("<default>", Get(strPath, "S", "K"));
+
+    // Lines without '=', an unclosed header, a NUL byte and a very long line
+    // spoil only themselves.
+    std::string strMixed = "[S\nK=unclosed\n[S]\nno equals here\n" + std::string(200000, 'x') +
+                           "\nN=a" + std::string(1, '\0') + "b\nK=good\n";
+    strPath = dir.WriteFile("mixed.ini", strMixed);
+    EXPECT_EQ("good", Get(strPath, "S", "K"));
+    EXPECT_EQ("<default>", Get(strPath, "S", "N"));
+
+    std::string strHuge = "[S]\nK=v\n" + std::string(5 * 1024 * 1024, '\n');
+    strPath = dir.WriteFile("huge.ini", strHuge);
+    EXPECT_EQ("<default>", Get(strPath, "S", "K"));
+
+    ASSERT_TRUE(platform::MakeDirectory(dir.Sub("folder.ini")));
+    EXPECT_EQ("<default>", Get(dir.Sub("folder.ini"), "S", "K"));
+    // A FIFO must not block the reader.
+    ASSERT_EQ(0, mkfifo(dir.Sub("fifo.ini").c_str(), 0600));
+    EXPECT_EQ("<default>", Get(dir.Sub("fifo.ini"), "S", "K"));
+}
+
+// ---- Writing ----
+
+TEST(ProfileWrite, CreatesAMissingFile) {
+    CTempDir dir;
+    std::string strPath = dir.Sub("new.ini");
+    ASSERT_TRUE(WriteProfileString("S", "K", "v", strPath));
+    EXPECT_EQ("[S]\nK=v\n", ReadWholeFile(strPath));
+    mode_t nMask = umask(022);
+    umask(nMask);
+    EXPECT_EQ(0666u & ~nMask, ModeOf(strPath));  // not the 0600 of a temporary file
+
+    errno = 0;
+    EXPECT_FALSE(WriteProfileString("S", "K", "v", dir.Sub("missing/new.ini")));
+    EXPECT_EQ(ENOENT, errno);
+}
+
+TEST(ProfileWrite, ChangesOnlyTheValueOfTheEntry) {
+    CTempDir dir;
+    const std::string strBefore =
+        "; settings\r\n[Other]\r\nKey=keep\r\n\r\n[TIDE]\r\n# note\r\n"
+        "Unknown = 7\r\nsvr_ip_addr = old.host  \r\nEmpty=\r\n\r\n[Last]\r\nX=1";
+    std::string strPath = dir.WriteFile("a.ini", strBefore);
+    ASSERT_EQ(0, chmod(strPath.c_str(), 0640));
+    ASSERT_TRUE(WriteProfileString("TIDE", "SVR_IP_ADDR", "new.host", strPath));
+    ASSERT_TRUE(WriteProfileString("tide", "EMPTY", "filled", strPath));
+    EXPECT_EQ(
+        "; settings\r\n[Other]\r\nKey=keep\r\n\r\n[TIDE]\r\n# note\r\n"
+        "Unknown = 7\r\nsvr_ip_addr = new.host\r\nEmpty=filled\r\n\r\n[Last]\r\nX=1",
+        ReadWholeFile(strPath));
+    EXPECT_EQ(0640u, ModeOf(strPath));
+    EXPECT_EQ(std::vector<std::string>{"a.ini"}, Names(dir.Path()));
+}
+
+TEST(ProfileWrite, AddsMissingKeysAndSectionsInTheFilesStyle) {
+    CTempDir dir;
+    std::string strPath =
+        dir.WriteFile("a.ini", "[A]\r\nX=1\r\n; about B\r\n\r\n[B]\r\n\r\n[C]\r\nZ=3");
+    ASSERT_TRUE(WriteProfileString("A", "Y", "2", strPath));
+    ASSERT_TRUE(WriteProfileString("B", "W", "0", strPath));
+    ASSERT_TRUE(WriteProfileString("C", "Q", "4", strPath));
+    ASSERT_TRUE(WriteProfileString("D", "R", "5", strPath));
+    EXPECT_EQ(
+        "[A]\r\nX=1\r\nY=2\r\n; about B\r\n\r\n[B]\r\nW=0\r\n\r\n[C]\r\nZ=3\r\nQ=4\r\n"
+        "[D]\r\nR=5\r\n",
+        ReadWholeFile(strPath));
+
+    strPath = dir.WriteFile("lf.ini", "[A]\nX=1");
+    ASSERT_TRUE(WriteProfileString("B", "Y", "2", strPath));
+    EXPECT_EQ("[A]\nX=1\n[B]\nY=2\n", ReadWholeFile(strPath));
+}
+
+TEST(ProfileWrite, LineBreaksInValuesOrNamesAreRefused) {
+    CTempDir dir;
+    const std::string strBefore = "[S]\nK=v\n";
+    std::string strPath = dir.WriteFile("a.ini", strBefore);
+    for (const std::string& strValue :
+         {std::string("x\n[Evil]"), std::string("x\rY=1"), std::string("a\0b", 3)}) {
+        errno = 0;
+        EXPECT_FALSE(WriteProfileString("S", "K", strValue, strPath));
+        EXPECT_EQ(EINVAL, errno);
+    }
+    EXPECT_FALSE(WriteProfileString("S", "K=1\nJ", "v", strPath));
+    EXPECT_FALSE(WriteProfileString("S]\n[T", "K", "v", strPath));
+    EXPECT_FALSE(WriteProfileString("S", "", "v", strPath));
+    EXPECT_EQ(strBefore, ReadWholeFile(strPath));
+}
+
+TEST(ProfileWrite, FailedWritesLeaveTheOldFile) {
+    CTempDir dir;
+    const std::string strBefore = "[S]\nK=old\n";
+    std::string strPath = dir.WriteFile("ro.ini", strBefore);
+    ASSERT_EQ(0, chmod(strPath.c_str(), 0444));
+    EXPECT_FALSE(WriteProfileString("S", "K", "new", strPath));
+    EXPECT_EQ(strBefore, ReadWholeFile(strPath));
+
+    // Running out of space halfway through the new file: the rename never happens.
+    strPath = dir.WriteFile("full.ini", strBefore);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{64, 64};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        bool bOk = WriteProfileString("S", "K", std::string(500, 'n'), strPath);
+        _exit(!bOk && errno == EFBIG ? 0 : 1);
+    }
+    int nStatus = 0;
+    ASSERT_EQ(pid, waitpid(pid, &nStatus, 0));
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+    EXPECT_EQ(strBefore, ReadWholeFile(strPath));
+
+    std::string strBig = "[S]\nK=v\n" + std::string(5 * 1024 * 1024, ';');
+    strPath = dir.WriteFile("big.ini", strBig);
+    EXPECT_FALSE(WriteProfileString("S", "K", "new", strPath));
+    EXPECT_EQ(strBig.size(), ReadWholeFile(strPath).size());
+
+    std::vector<std::string> names = Names(dir.Path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"big.ini", "full.ini", "ro.ini"}), names);
+}
+
+TEST(ProfileWrite, UnwritableFolderFailsAndKeepsTheFile) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root ignores folder permissions";
+    CTempDir dir;
+    const std::string strBefore = "[S]\nK=old\n";
+    std::string strPath = dir.WriteFile("locked/a.ini", strBefore);
+    ASSERT_EQ(0, chmod(dir.Sub("locked").c_str(), 0555));
+    errno = 0;
+    EXPECT_FALSE(WriteProfileString("S", "K", "new", strPath));
+    EXPECT_EQ(EACCES, errno);
+    EXPECT_EQ(strBefore, ReadWholeFile(strPath));
+}
+
+TEST(ProfileWrite, ALinkStaysALink) {
+    CTempDir dir;
+    std::string strTarget = dir.WriteFile("real.ini", "[S]\nK=old\n");
+    ASSERT_EQ(0, symlink(strTarget.c_str(), dir.Sub("link.ini").c_str()));
+    ASSERT_TRUE(WriteProfileString("S", "K", "new", dir.Sub("link.ini")));
+    struct stat st {};
+    ASSERT_EQ(0, lstat(dir.Sub("link.ini").c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ("[S]\nK=new\n", ReadWholeFile(strTarget));
+}
+
+TEST(ProfileWrite, ConcurrentWritersLoseNoEntries) {
+    CTempDir dir;
+    std::string strPath = dir.Sub("a.ini");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &strPath] {
+            for (int i = 0; i < 10; ++i) {
+                WriteProfileString("S", "K" + std::to_string(t) + "_" + std::to_string(i),
+                                   std::to_string(i), strPath);
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int t = 0; t < 4; ++t) {
+        for (int i = 0; i < 10; ++i) {
+            EXPECT_EQ(std::to_string(i),
+                      Get(strPath, "S", "K" + std::to_string(t) + "_" + std::to_string(i)));
+        }
+    }
+}
