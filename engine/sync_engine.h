@@ -10,10 +10,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/file_item.h"
 #include "engine/sync_front_end.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 
 class CTideCfg;
 class IHttpConnection;
@@ -56,6 +58,47 @@ public:
     // Asks whether to go on despite a certificate error when the settings
     // say so; true when the request is to be repeated ignoring it.
     bool AskCertificateQuestion(int nErrCode, const std::string& strErrText);
+
+    // --- Process launching (process_launch.cc) ---
+    // Starts a program as the shell would: Windows programs through Wine,
+    // others directly; the parameter text is split into words. An invalid
+    // handle when it did not start. strWorkDir empty: our current folder.
+    platform::CProcess GetProcessHandleByShellExecute(
+        const std::string& strFile, const std::string& strParameters,
+        const std::string& strWorkDir = std::string());
+    // 0 started (and with bWait, waited for to its end), 1 not started.
+    short StartExeFileByShellExecute(const std::string& strFile, const std::string& strParameters,
+                                     int bWait, const std::string& strWorkDir = std::string());
+    // 0 started and waited for until its end, a failed wait or a stop
+    // request (the program then keeps running); 1 not started.
+    short StartExeFileByShellExecuteAndWaitClose(const std::string& strFile,
+                                                 const std::string& strParameters);
+
+    // --- Post-processing by file type (post_process.cc, post_process_zip.cc) ---
+    // Each handler returns 0 when every file it acted on succeeded, -1 when
+    // one failed, -2 when its registration tool is missing.
+    int HandleRegistryTypeFiles();
+    int HandleRegisterTypeFilesByRegSvr32(const FileItemList& list);
+    int HandleRegisterTypeFilesByRegSvr32(const std::list<FileItem*>& list);
+    int HandleDeleteTypeFiles();
+    int HandleFontTypeFiles();
+    int HandleZipTypeFiles(const FileItemList& list);
+    int HandleZipRegTypeFiles(const FileItemList& list);
+    int HandleRegisterTypeFilesByRegAsm(const FileItemList& list);
+    int HandleExecuteTypeFiles();
+    // 1 success, -1 failure.
+    int ProcessRegistryFile(FileItem& item);
+    // 1 started, -1 empty path, -2 not started.
+    int ProcessRegisterFile2ByRegSvr32(const std::string& strPath);
+    // 1 started, -2 not started.
+    int ProcessRegisterFileByRegAsm(FileItem& item, const std::string& strRegAsmPath);
+    // Full path of RegAsm.exe of .NET 2.0 in the Windows folder, or empty.
+    std::string GetRegAsmFilePath();
+    // 0 success, -2 copy failed, -3 the file holds no font.
+    int ProcessFontFile(FileItem& item);
+    // 1 success, -1 archive not opened, -2 member not read, -3 member not
+    // extracted, -4 folder not created. Extracted files go to *pvecExtracted.
+    int ProcessZipFile(FileItem& item, std::vector<std::string>* pvecExtracted);
 
     int DownloadAndMergeListFile();
     int GetFileListFileFromFile(FileItemList& downList, FileItemList& regList);

@@ -6,6 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     libcurl4-openssl-dev zlib1g-dev libgtest-dev
     nginx-light python3 openssl curl wget gzip zip unzip rsync time
+    libfreetype-dev fonts-dejavu-core wine
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -1,0 +1,114 @@
+// Helpers of the process launching and post-processing tests: a real log in
+// a scratch folder published as g_pMyLog, environment variables set for the
+// length of a test, small shell scripts as programs, and a Wine prefix.
+#pragma once
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "log/my_log.h"
+#include "platform/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace launchtest {
+
+class CLogCapture {
+public:
+    CLogCapture() : m_pLog(std::make_unique<CMyLog>(10, m_dir.Sub("log"), "Tidewell")) {
+        g_pMyLog = m_pLog.get();
+    }
+    ~CLogCapture() { g_pMyLog = nullptr; }
+    CLogCapture(const CLogCapture&) = delete;
+    CLogCapture& operator=(const CLogCapture&) = delete;
+
+    std::string Text() const { return ReadWholeFile(m_pLog->GetLogPath()); }
+    // True when a line of the level's name ("DEBUG", "ERROR", ...) is exactly
+    // the given message text.
+    bool Has(const std::string& strLevel, const std::string& strText) const {
+        std::string strLevelField = strLevel;
+        strLevelField.resize(5, ' ');
+        return Text().find(" : " + strLevelField + " " + strText + "\n") != std::string::npos;
+    }
+    bool Mentions(const std::string& strText) const {
+        return Text().find(strText) != std::string::npos;
+    }
+
+private:
+    CTempDir m_dir;
+    std::unique_ptr<CMyLog> m_pLog;
+};
+
+// Sets (or with nullopt removes) an environment variable until destroyed.
+class CEnvVar {
+public:
+    CEnvVar(const char* pszName, std::optional<std::string> value) : m_strName(pszName) {
+        const char* pszOld = getenv(pszName);
+        if (pszOld != nullptr)
+            m_old = pszOld;
+        Apply(value);
+    }
+    ~CEnvVar() { Apply(m_old); }
+    CEnvVar(const CEnvVar&) = delete;
+    CEnvVar& operator=(const CEnvVar&) = delete;
+
+private:
+    void Apply(const std::optional<std::string>& value) {
+        if (value) {
+            setenv(m_strName.c_str(), value->c_str(), 1);
+        } else {
+            unsetenv(m_strName.c_str());
+        }
+    }
+    std::string m_strName;
+    std::optional<std::string> m_old;
+};
+
+// Writes an executable shell script (mode 0755) and returns its path.
+inline std::string WriteScript(const CTempDir& dir, const std::string& strName,
+                               const std::string& strBody) {
+    std::string strPath = dir.WriteFile(strName, "#!/bin/sh\n" + strBody);
+    chmod(strPath.c_str(), 0755);
+    return strPath;
+}
+
+inline bool IsAlive(int nPid) {
+    return nPid > 0 && kill(nPid, 0) == 0;
+}
+
+// True once the file exists with some content, checked for up to nMs.
+bool WaitForFile(const std::string& strPath, int nMs);
+
+// Whether Wine is installed ("wine" on PATH).
+inline bool HaveWine() {
+    return !platform::FindProgramInPath("wine").empty();
+}
+
+// The tests' Wine prefix: one below the build folder, shared by every test
+// process (a prefix is large and slow to make), made once under a file lock.
+// Tests that need it skip without Wine.
+class CWinePrefix {
+public:
+    CWinePrefix();
+    CWinePrefix(const CWinePrefix&) = delete;
+    CWinePrefix& operator=(const CWinePrefix&) = delete;
+
+    const std::string& Path() const { return m_strPath; }
+    bool Ready() const { return m_bReady; }
+    // Waits up to nMs for user.reg to hold the text; the prefix's server
+    // writes the registry out when its programs have ended.
+    bool WaitForUserRegistry(const std::string& strText, int nMs) const;
+
+private:
+    std::string m_strPath;
+    bool m_bReady = false;
+};
+
+// A text no earlier run can have left behind.
+std::string UniqueText(const std::string& strBase);
+
+}  // namespace launchtest
