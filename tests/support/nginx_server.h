@@ -1,0 +1,81 @@
+// A real nginx for tests: started by the test as a child process on a free
+// 127.0.0.1 port with a configuration generated into a scratch folder (pid,
+// logs, temp paths and the document root all inside it), stopped when the
+// object goes away. Plain HTTP, or HTTPS with a given certificate.
+//
+//   CNginxServer server;
+//   ASSERT_TRUE(server.Start()) << server.Error();
+//   server.WriteFile("base/a.txt", "data");   // served as /base/a.txt
+//   ... requests to 127.0.0.1:server.Port() ...
+//   server.AccessLog()                        // one entry per request
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/support/server_process.h"
+#include "tests/support/temp_dir.h"
+
+struct NginxOptions {
+    // HTTPS with this certificate and key (PEM files) instead of plain HTTP.
+    std::string strCertFile;
+    std::string strKeyFile;
+    // Directives inside the server block, e.g. extra locations.
+    std::string strServerSnippet;
+    // Directives inside the http block.
+    std::string strHttpSnippet;
+};
+
+// One line of the access log.
+struct NginxAccessEntry {
+    long nConnection = 0;  // serial number of the connection ($connection)
+    long nRequestNo = 0;   // number of the request on it, from 1
+    int nStatus = 0;
+    std::string strMethod;
+    std::string strUri;      // the request target as received
+    std::string strRequest;  // the whole request line, as nginx logs it
+};
+
+class CNginxServer {
+public:
+    CNginxServer() = default;
+    ~CNginxServer();
+    CNginxServer(const CNginxServer&) = delete;
+    CNginxServer& operator=(const CNginxServer&) = delete;
+
+    // Path of the nginx binary (/usr/sbin/nginx or on PATH); empty if none.
+    static std::string BinaryPath();
+
+    // Starts nginx and waits until it answers; retries on a port taken in
+    // the meantime. False with Error() set when it cannot be started.
+    bool Start(const NginxOptions& options = NginxOptions());
+    // Stops it: graceful quit, then kill.
+    void Stop();
+
+    int Port() const { return m_nPort; }
+    const std::string& Error() const { return m_strError; }
+    // Folder served as "/".
+    std::string DocRoot() const { return m_dir.Sub("www"); }
+    // Writes a file below the document root; returns its full path.
+    std::string WriteFile(const std::string& strRelPath, const std::string& strData) const;
+    // Scratch folder of this server, for files the configuration refers to.
+    const CTempDir& Dir() const { return m_dir; }
+
+    // nginx logs a request just after answering it, so a test that has its
+    // answer waits (up to 2 s) for the lines it expects: nAtLeast of them.
+    std::vector<std::string> AccessLogLines(size_t nAtLeast = 0) const;
+    std::vector<NginxAccessEntry> AccessLog(size_t nAtLeast = 0) const;
+    // The entries whose request target starts with strUriPrefix, waiting
+    // until nExpected of them are there.
+    std::vector<NginxAccessEntry> AccessLogFor(const std::string& strUriPrefix,
+                                               size_t nExpected) const;
+    std::string ErrorLog() const;
+
+private:
+    CTempDir m_dir;
+    CChildProcess m_process;
+    int m_nPort = 0;
+    std::string m_strError;
+
+    std::string MakeConfig(const NginxOptions& options, int nPort) const;
+};
