@@ -1,1 +1,477 @@
-// placeholder
+// HEAD and GET requests of the engine, the request path encoding and the
+// certificate question. Runs on the engine's worker thread only.
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/message_box.h"
+#include "app/tide_app.h"
+#include "app/tide_cfg.h"
+#include "engine/gzip_decoder.h"
+#include "engine/http_connection.h"
+#include "engine/sync_engine.h"
+#include "log/my_log.h"
+#include "platform/codepage.h"
+#include "platform/file_system.h"
+#include "platform/system_error.h"
+#include "util/file_util.h"
+
+namespace {
+
+constexpr const char kHeadPrefix[] = "CSyncEngine::GetServerFileInfo> ";
+constexpr const char kGetPrefix[] = "CSyncEngine::DownloadOneFileFromServer> ";
+constexpr const char kCertCaption[] = "Corvid5@LoomhallKiro 업데이트";
+constexpr unsigned kCertQuestionStyle = kMbYesNo | kMbIconWarning;  // 0x34
+// Longest request path before encoding, in UTF-16 code units.
+constexpr size_t kMaxPathUtf16Units = 1023;
+constexpr size_t kFileBufferBytes = 1024 * 1024;
+// Temporary names tried beside a target before giving up.
+constexpr int kMaxTempNames = 100;
+// Keeps ".<name>.tidewell-partNN" within the usual 255-byte name limit.
+constexpr size_t kMaxTempStemBytes = 200;
+
+bool IsGzipEncoding(const std::string* pValue) {
+    return pValue != nullptr && strcasecmp(pValue->c_str(), "gzip") == 0;
+}
+
+// Logs the certificate flag lines of a request; true when it is to ignore
+// certificate errors.
+bool LogCertFlags(const char* pszPrefix, int nHttpsMode, int bIgnoreCert) {
+    if (nHttpsMode <= 0)
+        return false;
+    TideLog(2, "%s- set cert flag 1", pszPrefix);
+    if (nHttpsMode != 1 && bIgnoreCert != 1)
+        return false;
+    TideLog(2, "%s- set cert ignore flag 2", pszPrefix);
+    TideLog(2, "%sTry to SetOption() - set cert ignore flag 3", pszPrefix);
+    return true;
+}
+
+void AppendEscape(std::string* pOut, unsigned nByte) {
+    char szEscape[8];
+    std::snprintf(szEscape, sizeof(szEscape), "%%%2X", nByte);
+    *pOut += szEscape;
+}
+
+void LogLastError(int nError) {
+    platform::SetLastSystemError(nError);
+    if (g_pMyLog != nullptr)
+        g_pMyLog->LogLastErrorText();
+}
+
+// Creates a new file beside strTarget for the download; never reuses one.
+std::FILE* CreateTempBeside(const std::string& strTarget, std::string* pstrTemp) {
+    size_t nSep = strTarget.find_last_of(platform::kPathSep);
+    std::string strDir = nSep == std::string::npos ? std::string() : strTarget.substr(0, nSep + 1);
+    std::string strName = nSep == std::string::npos ? strTarget : strTarget.substr(nSep + 1);
+    if (strName.size() > kMaxTempStemBytes)
+        strName.resize(kMaxTempStemBytes);
+    for (int i = 0; i < kMaxTempNames; ++i) {
+        *pstrTemp = strDir + "." + strName + ".tidewell-part" + (i == 0 ? "" : std::to_string(i));
+        std::FILE* fp = std::fopen(pstrTemp->c_str(), "wbx");
+        if (fp != nullptr || platform::GetLastSystemError() != platform::kErrorAlreadyExists) {
+            return fp;
+        }
+    }
+    return nullptr;
+}
+
+void ClearReadOnlyPropertyOfLocalFile(const std::string& strPath) {
+    platform::FileStatus status;
+    if (!platform::GetFileStatus(strPath, &status) || !status.bReadOnly)
+        return;
+    TideLog(1,
+            "CSyncEngine::ClearReadOnlyPropertyOfLocalFile> Try To Remove Read Only Property, "
+            "File = %s",
+            strPath.c_str());
+    platform::SetReadOnly(strPath, false);
+}
+
+// Writes a GET's body into a temporary file beside the target, through the
+// gzip decoder when the body is gzip. The file is removed unless committed.
+class CDownloadSink : public IHttpBodySink {
+public:
+    explicit CDownloadSink(FileItem& item) : m_item(item) {}
+    ~CDownloadSink() override {
+        if (m_fp != nullptr)
+            std::fclose(m_fp);
+        if (!m_strTempPath.empty() && !m_bCommitted)
+            platform::DeleteFile(m_strTempPath);
+    }
+    CDownloadSink(const CDownloadSink&) = delete;
+    CDownloadSink& operator=(const CDownloadSink&) = delete;
+
+    Action OnResponseHeaders(const HttpResponse& response) override;
+    bool OnBodyData(const char* pData, size_t nSize) override;
+    // Ends the decoding and closes the file; the download's result code
+    // (0 when all went well).
+    int Finish(uint64_t* pnWritten);
+    bool Commit();
+
+    bool HasFile() const { return m_fp != nullptr; }
+    bool IsGzip() const { return m_pDecoder != nullptr; }
+    uint64_t RawBytes() const { return m_nRawBytes; }
+    const std::string& TempPath() const { return m_strTempPath; }
+
+    int m_nFailure = 0;  // result code of a local failure during the transfer
+
+private:
+    FileItem& m_item;
+    std::FILE* m_fp = nullptr;
+    std::string m_strTempPath;
+    std::unique_ptr<CGzipDecoder> m_pDecoder;
+    uint64_t m_nRawBytes = 0;
+    uint64_t m_nWritten = 0;
+    bool m_bCommitted = false;
+
+    bool Write(const char* pData, size_t nSize);
+};
+
+IHttpBodySink::Action CDownloadSink::OnResponseHeaders(const HttpResponse& response) {
+    if (response.nStatus != 200)
+        return Action::kDiscard;
+    const std::string& strTarget = m_item.m_strTargetFile;
+    unsigned dwError = 0;
+    int nDir = CFileUtil::CreateDirectories(strTarget, &dwError);
+    if (nDir != 1) {
+        if (nDir == -2) {
+            TideLog(4, "%s'%s' >> Directory path unknown.", kGetPrefix, strTarget.c_str());
+        } else if (nDir == -3) {
+            TideLog(4, "%s'%s' >> Invalid directory path.", kGetPrefix, strTarget.c_str());
+        } else {
+            TideLog(4, "%s'%s' >> Directory creation(or exists) failed. (GetLastError() is %d)",
+                    kGetPrefix, strTarget.c_str(), static_cast<int>(dwError));
+        }
+        m_nFailure = -8;
+        return Action::kAbort;
+    }
+    ClearReadOnlyPropertyOfLocalFile(strTarget);
+    m_fp = CreateTempBeside(strTarget, &m_strTempPath);
+    if (m_fp == nullptr) {
+        int nError = platform::GetLastSystemError();
+        m_strTempPath.clear();
+        TideLog(4, "%sLocal File Open(%s) Fail", kGetPrefix, strTarget.c_str());
+        LogLastError(nError);
+        m_nFailure = -3;
+        return Action::kAbort;
+    }
+    std::setvbuf(m_fp, nullptr, _IOFBF, kFileBufferBytes);
+    if (m_item.m_bSizeUnknown == 1) {
+        TideLog(1,
+                "%sWrite transfer encoded chunked file. So the total size of the file is "
+                "unknown.",
+                kGetPrefix);
+    }
+    if (m_item.m_nGzip == 1 || IsGzipEncoding(response.Header("Content-Encoding"))) {
+        m_pDecoder = std::make_unique<CGzipDecoder>(
+            [this](const char* pData, size_t nSize) { return Write(pData, nSize); });
+    }
+    return Action::kReceive;
+}
+
+bool CDownloadSink::Write(const char* pData, size_t nSize) {
+    size_t nDone = std::fwrite(pData, 1, nSize, m_fp);
+    m_nWritten += nDone;
+    if (nDone == nSize)
+        return true;
+    TideLog(1, "%sfwrite() Fail, RetVal = %d", kGetPrefix, static_cast<int>(nDone));
+    m_nFailure = -9;
+    return false;
+}
+
+bool CDownloadSink::OnBodyData(const char* pData, size_t nSize) {
+    m_nRawBytes += nSize;
+    if (!m_pDecoder)
+        return Write(pData, nSize);
+    if (m_pDecoder->Feed(pData, nSize))
+        return true;
+    if (m_nFailure == 0)
+        m_nFailure = -6;  // corrupt gzip data; no use reading on
+    return false;
+}
+
+int CDownloadSink::Finish(uint64_t* pnWritten) {
+    int nGzip = m_pDecoder ? m_pDecoder->Finish() : kGzipOk;
+    bool bClosed = std::fclose(m_fp) == 0;
+    m_fp = nullptr;
+    if (m_nFailure != 0)
+        return m_nFailure;
+    if (!bClosed) {
+        TideLog(1, "%sfwrite() Fail, RetVal = %d", kGetPrefix, 0);
+        return -9;
+    }
+    if (nGzip != kGzipOk)
+        return -6;
+    *pnWritten = m_nWritten;
+    return 0;
+}
+
+bool CDownloadSink::Commit() {
+    m_bCommitted = platform::MoveFileReplace(m_strTempPath, m_item.m_strTargetFile);
+    return m_bCommitted;
+}
+
+}  // namespace
+
+std::string CSyncEngine::EncodeUrl(const std::string& strPath) const {
+    if (m_pCfg != nullptr && m_pCfg->m_bEncodeUrlUtf == 0)
+        return strPath;
+    std::u16string units;
+    std::string strOut;
+    if (!platform::Utf8ToUtf16(strPath, &units)) {
+        // Not text of the code page: each byte above ASCII is escaped as it is.
+        for (char c : strPath) {
+            auto b = static_cast<unsigned char>(c);
+            if (b <= 0x7F) {
+                strOut += c;
+            } else {
+                AppendEscape(&strOut, b);
+            }
+        }
+        return strOut.size() > kMaxRequestPathBytes ? std::string() : strOut;
+    }
+    // Too long: refused, the caller reports the request as not opened.
+    if (units.size() > kMaxPathUtf16Units)
+        return std::string();
+    for (char16_t c : units) {
+        if (c <= 0x7F) {
+            strOut += static_cast<char>(c);
+        } else if (c <= 0x7FF) {
+            AppendEscape(&strOut, c / 64 + 192);
+            AppendEscape(&strOut, c % 64 + 128);
+        } else {
+            AppendEscape(&strOut, c / 4096 + 224);
+            AppendEscape(&strOut, (c / 64) % 64 + 128);
+            AppendEscape(&strOut, c % 64 + 128);
+        }
+    }
+    if (strOut.size() > kMaxRequestPathBytes)
+        return std::string();
+    return strOut;
+}
+
+bool CSyncEngine::AskCertificateQuestion(int nErrCode, const std::string& strErrText) {
+    CTideApp* pApp = GetTideApp();
+    if (pApp == nullptr || m_pCfg == nullptr || m_pDlg == nullptr)
+        return false;
+    if (m_pCfg->m_nHttpsMode != 2 || pApp->m_bIgnoreCertError != 0 ||
+        !CTideApp::IsCertificateError(nErrCode)) {
+        return false;
+    }
+    std::string strText = std::string("인증서 오류가 발생 했습니다.\r\n") +
+                          "오류를 무시(권장하지 않음)하고 계속 진행 하시겠습니까?\r\n\r\n" +
+                          strErrText;
+    if (m_pDlg->ShowMessageBox(strText, kCertCaption, kCertQuestionStyle) != kIdYes)
+        return false;
+    pApp->m_bIgnoreCertError = 1;
+    return true;
+}
+
+int CSyncEngine::GetServerFileInfo(const std::string& strPath, std::string* pstrTime,
+                                   uint64_t* pnSize, int bIgnoreCert, int* pnErrCode,
+                                   std::string* pstrErrText, int* pbSizeUnknown, int* pnGzip) {
+    *pnErrCode = 0;
+    pstrErrText->clear();
+    *pbSizeUnknown = 0;
+    *pnGzip = -1;
+    std::string strEncoded = EncodeUrl(strPath);
+    int nHttpsMode = m_pCfg != nullptr ? m_pCfg->m_nHttpsMode : 0;
+    bool bIgnore = LogCertFlags(kHeadPrefix, nHttpsMode, bIgnoreCert);
+    if (!m_pHttpConnection || strEncoded.empty() || strEncoded.size() > kMaxRequestPathBytes) {
+        return -1;
+    }
+    HttpResponse response = m_pHttpConnection->Request("HEAD", strEncoded, bIgnore, nullptr);
+    switch (response.eOutcome) {
+        case HttpOutcome::kComplete:
+            break;
+        case HttpOutcome::kNotOpened:
+            return -1;
+        case HttpOutcome::kStatusUnreadable:
+            TideLog(4, "%sQueryInfoStatusCode() Return = %d", kHeadPrefix, 0);
+            return -2;
+        default:
+            *pnErrCode = response.nErrCode;
+            *pstrErrText = response.strErrText;
+            TideLog(4, "CSyncEngine::GetServerFileInfo>> Exception Msg = (%d) %s",
+                    response.nErrCode, response.strErrText.c_str());
+            return -9;
+    }
+    TideLog(1, "%sdwStatusCode = %d", kHeadPrefix, response.nStatus);
+    if (response.nStatus != 200) {
+        TideLog(4, "%sFile(%s) dwStatusCode = %d", kHeadPrefix, strPath.c_str(), response.nStatus);
+        return -5;
+    }
+
+    const std::string* pLastModified = response.Header("Last-Modified");
+    if (pLastModified == nullptr) {
+        TideLog(4, "%sQueryInfo(HTTP_QUERY_LAST_MODIFIED,,) Fail, ErrCode = %d", kHeadPrefix,
+                static_cast<int>(kInetErrHeaderNotFound));
+        return -3;
+    }
+    platform::SystemTime st = ParseLastModified(*pLastModified);
+    char szTime[kServerTimeTextSize] = {};
+    std::snprintf(szTime, sizeof(szTime), "%04d%02d%02d%02d%02d%02d", st.nYear, st.nMonth, st.nDay,
+                  st.nHour, st.nMinute, st.nSecond);
+    *pstrTime = szTime;
+    TideLog(1, "%spLastModified = %s", kHeadPrefix, pLastModified->c_str());
+
+    const std::string* pLength = response.Header("Content-Length");
+    if (pLength != nullptr) {
+        *pnSize = std::strtoull(pLength->c_str(), nullptr, 10);
+        TideLog(1, "%spFileSize = %s", kHeadPrefix, pLength->c_str());
+    } else {
+        *pnSize = 0;
+        *pbSizeUnknown = 1;
+        TideLog(4, "%sQueryInfo(HTTP_QUERY_CONTENT_LENGTH,,) Fail, ErrCode = %d", kHeadPrefix,
+                static_cast<int>(kInetErrHeaderNotFound));
+        const std::string* pTransfer = response.Header("Transfer-Encoding");
+        if (pTransfer != nullptr && strcasecmp(pTransfer->c_str(), "chunked") == 0) {
+            TideLog(1, "%sTranser encoding chunked. pFileSize = unknown", kHeadPrefix);
+        } else {
+            TideLog(1, "%spFileSize = unknown", kHeadPrefix);
+        }
+    }
+    *pnGzip = 0;
+    if (IsGzipEncoding(response.Header("Content-Encoding"))) {
+        *pnGzip = 1;
+        TideLog(1, "%sContent encoding GZIP.", kHeadPrefix);
+    }
+    return 0;
+}
+
+int CSyncEngine::GetServerFileInfo(FileItem& item) {
+    CTideApp* pApp = GetTideApp();
+    if (pApp == nullptr || m_pCfg == nullptr)
+        return -1;
+    std::string strPath = m_pCfg->m_strBaseUrl + "/" + item.m_strSourceFile;
+    std::string strTime;
+    uint64_t nSize = 0;
+    int nErrCode = 0;
+    std::string strErrText;
+    int nResult = GetServerFileInfo(strPath, &strTime, &nSize, pApp->m_bIgnoreCertError, &nErrCode,
+                                    &strErrText, &item.m_bSizeUnknown, &item.m_nGzip);
+    if (nResult < 0 && AskCertificateQuestion(nErrCode, strErrText)) {
+        TideLog(2, "CSyncEngine::GetServerFileInfo> Retry GetServerFileInfo()");
+        nResult = GetServerFileInfo(strPath, &strTime, &nSize, 1, &nErrCode, &strErrText,
+                                    &item.m_bSizeUnknown, &item.m_nGzip);
+    }
+    if (nResult == 0) {
+        item.m_strModifyTime = strTime;
+        if (item.m_bSizeUnknown == 0)
+            item.m_strFileSize = std::to_string(nSize);
+    }
+    return nResult;
+}
+
+int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int* pnErrCode,
+                                           std::string* pstrErrText, int /*nIndex*/,
+                                           int /*nCount*/) {
+    *pnErrCode = 0;
+    pstrErrText->clear();
+    std::string strPath =
+        (m_pCfg != nullptr ? m_pCfg->m_strBaseUrl : std::string()) + "/" + item.m_strSourceFile;
+    std::string strEncoded = EncodeUrl(strPath);
+    TideLog(1, "%sDownload File URL = %s", kGetPrefix, strPath.c_str());
+    int nHttpsMode = m_pCfg != nullptr ? m_pCfg->m_nHttpsMode : 0;
+    bool bIgnore = LogCertFlags(kGetPrefix, nHttpsMode, bIgnoreCert);
+    if (!m_pHttpConnection || strEncoded.empty() || strEncoded.size() > kMaxRequestPathBytes) {
+        TideLog(4, "%sOpenRequest() Return NULL", kGetPrefix);
+        return -1;
+    }
+
+    CDownloadSink sink(item);
+    HttpResponse response = m_pHttpConnection->Request("GET", strEncoded, bIgnore, &sink);
+    // A local failure decides first: it is why the transfer was cut short.
+    if (sink.m_nFailure != 0 && sink.m_nFailure != -6)
+        return sink.m_nFailure;
+    switch (response.eOutcome) {
+        case HttpOutcome::kNotOpened:
+            TideLog(4, "%sOpenRequest() Return NULL", kGetPrefix);
+            return -1;
+        case HttpOutcome::kStopped:
+            TideLog(1, "%sm_nRequestStopFlag = %d", kGetPrefix, m_nRequestStopFlag.load());
+            return -7;
+        default:
+            break;
+    }
+    bool bTransportError = response.eOutcome == HttpOutcome::kTransportError;
+    // A status that arrived decides; an error before it is the HTTP layer's.
+    if ((response.nStatus != 0 || !bTransportError) &&
+        (response.nStatus != 200 || !sink.HasFile())) {
+        TideLog(4, "%sQueryInfoStatusCode(%s) Return = %d", kGetPrefix, strPath.c_str(),
+                response.nStatus);
+        return -2;
+    }
+    if (bTransportError) {
+        *pnErrCode = response.nErrCode;
+        *pstrErrText = response.strErrText;
+        TideLog(4, "%sErrCode = %d, ErrMsg = %s", kGetPrefix, response.nErrCode,
+                response.strErrText.c_str());
+        return -6;
+    }
+    if (sink.RawBytes() == 0 && response.eOutcome != HttpOutcome::kSinkAborted) {
+        uint64_t nListed = std::strtoull(item.m_strFileSize.c_str(), nullptr, 10);
+        if (item.m_bSizeUnknown == 1 || nListed > 0) {
+            TideLog(4, "%spHttpFile->Read(pBuf, sizeof(pBuf)) => No data.", kGetPrefix);
+            return -10;
+        }
+    }
+    if (response.eOutcome == HttpOutcome::kPartialBody) {
+        // The server ended the body early: only part of the file arrived.
+        const std::string* pLength = response.Header("Content-Length");
+        TideLog(4, "%sServer File Size = %lld, Write File Size = %lld", kGetPrefix,
+                pLength != nullptr ? std::strtoll(pLength->c_str(), nullptr, 10) : -1LL,
+                static_cast<long long>(response.nBodyBytes));
+        return -4;
+    }
+
+    if (item.m_nGzip == -1) {
+        item.m_nGzip = IsGzipEncoding(response.Header("Content-Encoding")) ? 1 : 0;
+        if (item.m_nGzip == 1)
+            TideLog(1, "%sContent encoding GZIP.", kGetPrefix);
+    }
+    uint64_t nWritten = 0;
+    int nResult = sink.Finish(&nWritten);
+    if (nResult == 0 && sink.IsGzip() && sink.RawBytes() > 0 && nWritten == 0)
+        nResult = -6;
+    if (nResult == -6) {
+        TideLog(4, "%sUnCompressGzipFile(%s) Failed.", kGetPrefix, item.m_strTargetFile.c_str());
+        return -6;
+    }
+    if (nResult != 0)
+        return nResult;
+    uint64_t nReceived = sink.RawBytes();
+    if (sink.IsGzip()) {
+        TideLog(
+            1,
+            "%sUnCompressGzipFile(%s) Success. nCurrentServerReadSize=%lld dwUnCompressSize=%lld",
+            kGetPrefix, item.m_strTargetFile.c_str(), static_cast<long long>(nReceived),
+            static_cast<long long>(nWritten));
+        if (nWritten > 0)
+            nReceived = nWritten;
+    }
+
+    // The whole body is compared, so a longer file on the server is caught too.
+    if (item.m_bSizeUnknown == 0 && !item.m_strFileSize.empty()) {
+        uint64_t nExpected = std::strtoull(item.m_strFileSize.c_str(), nullptr, 10);
+        if (nReceived != nExpected) {
+            TideLog(4, "%sServer File Size = %lld, Write File Size = %lld", kGetPrefix,
+                    static_cast<long long>(nExpected), static_cast<long long>(nReceived));
+            return -4;
+        }
+    }
+    int nTime = SetDownFileModifyDate(sink.TempPath(), item.m_strModifyTime);
+    if (nTime < 0) {
+        TideLog(4, "%sSetDownFileModifyDate() Fail, RetVal = %d", kGetPrefix, nTime);
+        return -5;
+    }
+    if (!sink.Commit()) {
+        int nError = platform::GetLastSystemError();
+        TideLog(4, "%sLocal File Open(%s) Fail", kGetPrefix, item.m_strTargetFile.c_str());
+        LogLastError(nError);
+        return -3;
+    }
+    return 0;
+}

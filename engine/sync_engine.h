@@ -36,6 +36,8 @@ public:
     int InitSyncEngine(CTideCfg* pCfg);
     // 0 started, 1 thread creation failed, 2 a worker already exists.
     int StartSyncThread();
+    // The worker's entry: one whole update run. Returns its exit code.
+    static int SyncThreadMain(CSyncEngine* pEngine);
 
     void ClearDownFileItemList();
     void ClearRegFileItemList();
@@ -138,6 +140,15 @@ public:
     CTideCfg* m_pCfg = nullptr;
     std::unique_ptr<IHttpConnection> m_pHttpConnection;
 
+protected:
+    // What the worker runs; SyncThreadMain(this) unless a test replaces it.
+    virtual void RunSync();
+    // Asks the worker to stop and joins it. The destructor calls it; a class
+    // that replaces RunSync must call it in its own destructor.
+    void StopAndWaitWorker();
+
 private:
     std::unique_ptr<std::thread> m_pSyncThread;
+    // The worker waits for this before running, so the start is logged first.
+    std::atomic<bool> m_bWorkerResumed{false};
 };
