@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Times the engine's HTTP transfer against curl, both on one kept-alive
+connection to an nginx that this script starts on 127.0.0.1:
+
+  1. HEAD of 10,000 different files: http_bench (the engine's HEAD request)
+     against one curl invocation given all 10,000 URLs (curl keeps its
+     connection between them).
+  2. One 1 GiB file: http_bench (the engine's download, written to a file)
+     against `curl -o`.
+
+Each is run three times and the best time counts. Prints times and ratios;
+the ratios are "curl's time / ours" (above 1: we are faster).
+
+Usage: http_bench.py <path to http_bench> [HEAD count] [GET MiB]
+       (or HTTP_BENCH_HEADS, HTTP_BENCH_MB)
+"""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+ROUNDS = 3
+BLOCK = 1 << 20
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def start_nginx(work):
+    nginx = shutil.which('nginx') or '/usr/sbin/nginx'
+    for _ in range(5):
+        port = free_port()
+        conf = os.path.join(work, 'nginx.conf')
+        with open(conf, 'w') as f:
+            f.write(f"""daemon off;
+master_process off;
+worker_processes 1;
+pid {work}/nginx.pid;
+error_log {work}/error.log warn;
+events {{ worker_connections 64; }}
+http {{
+    default_type application/octet-stream;
+    access_log off;
+    client_body_temp_path {work}/tmp;
+    proxy_temp_path {work}/tmp;
+    fastcgi_temp_path {work}/tmp;
+    uwsgi_temp_path {work}/tmp;
+    scgi_temp_path {work}/tmp;
+    sendfile on;
+    keepalive_requests 1000000;
+    server {{
+        listen 127.0.0.1:{port};
+        root {work}/www;
+    }}
+}}
+""")
+        proc = subprocess.Popen([nginx, '-p', work + '/', '-c', conf, '-e', work + '/error.log'])
+        deadline = time.time() + 5
+        while time.time() < deadline and proc.poll() is None:
+            try:
+                socket.create_connection(('127.0.0.1', port), timeout=1).close()
+                return proc, port
+            except OSError:
+                time.sleep(0.02)
+        proc.kill()
+        proc.wait()
+    sys.exit('nginx did not start')
+
+
+def best_of(fn):
+    return min(fn() for _ in range(ROUNDS))
+
+
+def timed_run(args, **kwargs):
+    start = time.perf_counter()
+    subprocess.run(args, check=True, **kwargs)
+    return time.perf_counter() - start
+
+
+def our_time(args):
+    # Whole process, as for curl: start-up and connection set-up count too.
+    return timed_run(args, stdout=subprocess.DEVNULL)
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    bench = os.path.abspath(sys.argv[1])
+    heads = int(sys.argv[2] if len(sys.argv) > 2 else os.environ.get('HTTP_BENCH_HEADS', 10000))
+    mib = int(sys.argv[3] if len(sys.argv) > 3 else os.environ.get('HTTP_BENCH_MB', 1024))
+    for name in ('http_proxy', 'HTTP_PROXY', 'all_proxy', 'ALL_PROXY'):
+        os.environ.pop(name, None)
+    work = tempfile.mkdtemp(prefix='http-bench-')
+    proc = None
+    try:
+        os.makedirs(os.path.join(work, 'www/base/h'))
+        os.makedirs(os.path.join(work, 'tmp'))
+        os.makedirs(os.path.join(work, 'log'))
+        for i in range(heads):
+            with open(os.path.join(work, 'www/base/h/f%05d' % i), 'wb') as f:
+                f.write(b'x' * (i % 512))
+        big = os.path.join(work, 'www/base/big.bin')
+        block = os.urandom(BLOCK)
+        with open(big, 'wb') as f:
+            for _ in range(mib):
+                f.write(block)
+        size = mib * BLOCK
+        proc, port = start_nginx(work)
+        base = 'http://127.0.0.1:%d/' % port
+
+        urls = os.path.join(work, 'urls.cfg')
+        with open(urls, 'w') as f:
+            for i in range(heads):
+                f.write('url = "%sbase/h/f%05d"\n' % (base, i))
+        with open(os.devnull, 'w') as null:
+            curl_head = best_of(lambda: timed_run(['curl', '-s', '-I', '-K', urls], stdout=null))
+        our_head = best_of(lambda: our_time([bench, 'head', str(port), str(heads), 'base/h/f']))
+        our_head_log = best_of(lambda: our_time(
+            [bench, 'head', str(port), str(heads), 'base/h/f', '--log', work + '/log']))
+
+        target = os.path.join(work, 'down.bin')
+        curl_get = best_of(lambda: timed_run(['curl', '-s', '-o', target, base + 'base/big.bin']))
+        if os.path.getsize(target) != size:
+            sys.exit('curl download has the wrong size')
+        os.remove(target)
+        our_get = best_of(lambda: our_time([bench, 'get', str(port), 'base/big.bin', target,
+                                            str(size)]))
+        if os.path.getsize(target) != size:
+            sys.exit('our download has the wrong size')
+        os.remove(target)
+
+        print('%d HEAD requests, each side on one connection:' % heads)
+        print('  curl -I (one invocation)   %8.3f s  %8.0f req/s' % (curl_head, heads / curl_head))
+        print('  engine, no log             %8.3f s  %8.0f req/s  ratio %.2f'
+              % (our_head, heads / our_head, curl_head / our_head))
+        print('  engine, with its log       %8.3f s  %8.0f req/s  ratio %.2f'
+              % (our_head_log, heads / our_head_log, curl_head / our_head_log))
+        print('GET of %d MiB to a file:' % mib)
+        print('  curl -o                    %8.3f s  %8.0f MiB/s' % (curl_get, mib / curl_get))
+        print('  engine                     %8.3f s  %8.0f MiB/s  ratio %.2f'
+              % (our_get, mib / our_get, curl_get / our_get))
+    finally:
+        if proc is not None:
+            proc.terminate()
+            proc.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    main()
