@@ -252,6 +252,22 @@ TEST_F(GetTest, LocalFailuresGiveTheirCodes) {
                            "RetVal = -1"));
     EXPECT_TRUE(FolderNames("").empty());
 
+    FileItem overlong = MakeItem(std::string(1100, 'n'), "overlong.txt", "5");
+    EXPECT_EQ(Download(overlong), -1);
+    EXPECT_TRUE(
+        HasLogLine("ERROR", "CSyncEngine::DownloadOneFileFromServer> OpenRequest() Return NULL"));
+
+    FileItem noPath = MakeItem("dl/local.txt", "", "5");
+    noPath.m_strTargetFile.clear();
+    EXPECT_EQ(Download(noPath), -8);
+    EXPECT_TRUE(HasLogLine(
+        "ERROR", "CSyncEngine::DownloadOneFileFromServer> '' >> Directory path unknown."));
+    FileItem noFolder = MakeItem("dl/local.txt", "", "5");
+    noFolder.m_strTargetFile = "local.txt";
+    EXPECT_EQ(Download(noFolder), -8);
+    EXPECT_TRUE(HasLogLine(
+        "ERROR", "CSyncEngine::DownloadOneFileFromServer> 'local.txt' >> Invalid directory path."));
+
     m_dir.WriteFile("install/plainfile", "a file, not a folder");
     FileItem noDir = MakeItem("dl/local.txt", "plainfile/sub/local.txt", "5");
     EXPECT_EQ(Download(noDir), -8);
