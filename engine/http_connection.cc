@@ -193,9 +193,11 @@ HttpResponse CCurlHttpConnection::Request(const std::string& strMethod, const st
         transfer.response.strErrText = "Request path too long or method not supported";
         return transfer.response;
     }
+    // An IPv6 address stands in brackets in a URL.
+    bool bIpv6 = m_settings.strHost.find(':') != std::string::npos;
     std::string strUrl = std::string(m_settings.bSecure ? "https://" : "http://") +
-                         m_settings.strHost + ":" + std::to_string(m_settings.nPort) +
-                         EscapeRequestTarget(strPath);
+                         (bIpv6 ? "[" + m_settings.strHost + "]" : m_settings.strHost) + ":" +
+                         std::to_string(m_settings.nPort) + EscapeRequestTarget(strPath);
     m_szError[0] = '\0';
     CURL* h = m_pEasy;
     bool bOptionsOk = curl_easy_setopt(h, CURLOPT_URL, strUrl.c_str()) == CURLE_OK;

@@ -1,5 +1,13 @@
 // HEAD and GET requests of the engine, the request path encoding and the
 // certificate question. Runs on the engine's worker thread only.
+//
+// Which failure gives which result: a request that cannot be built (a path
+// over the limit, no connection object, a URL the client refuses) was "not
+// opened" (-1). Whatever goes wrong on the wire -- a refused or timed-out
+// connection, TLS and certificate failures, resets, a stop during a HEAD --
+// is an error of the HTTP layer (HEAD -9, GET -6) with its code and text. A
+// reply without a status line is "status not readable" (-2); a body that
+// ends before its announced length is "only part arrived" (GET -4).
 #include <strings.h>
 
 #include <cstdio>
