@@ -7,6 +7,7 @@ packages=(
     libcurl4-openssl-dev zlib1g-dev libgtest-dev
     nginx-light python3 openssl curl wget gzip zip unzip rsync time
     libfreetype-dev fonts-dejavu-core wine
+    qt6-base-dev fonts-nanum xauth libgl-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then
