@@ -2,7 +2,7 @@
 // range.
 #include <QtTest>
 
-#include "controls/image_static.h"
+#include "controls/image_progress.h"
 #include "widget_test_util.h"
 
 class CImageProgressTest : public QObject {

@@ -2,6 +2,7 @@
 // missing id gives a null image, and the strips cut into their cells.
 #include <QPainter>
 #include <QtTest>
+#include <thread>
 
 #include "controls/corvid_graphics.h"
 #include "controls/resources.h"
@@ -13,6 +14,7 @@ private slots:
     void EveryPictureHasItsSize_data();
     void EveryPictureHasItsSize();
     void MissingIdsGiveNull();
+    void LoadsOnAWorkerThread();
     void BarPiecesHaveTheirColours();
     void StripsCutIntoSquareCells();
     void ColorKeyLeavesOutOnlyThatColour();
@@ -49,6 +51,14 @@ void CResourcesTest::MissingIdsGiveNull() {
     QVERIFY(LoadPngResource(-1).isNull());
     QCOMPARE(CursorFromId(kCursorHand).shape(), Qt::PointingHandCursor);
     QCOMPARE(CursorFromId(1).shape(), Qt::ArrowCursor);
+}
+
+void CResourcesTest::LoadsOnAWorkerThread() {
+    // The engine's worker may load the prompt's pictures.
+    QSize size;
+    std::thread worker([&size] { size = LoadPngResource(kPngPromptBack).size(); });
+    worker.join();
+    QCOMPARE(size, QSize(340, 180));
 }
 
 void CResourcesTest::BarPiecesHaveTheirColours() {

@@ -13,6 +13,7 @@ private slots:
     void initTestCase() { UseLightTheme(); }
     void FaceAndBorderFollowTheState();
     void FocusDarkensBorderAndDrawsRing();
+    void DarkThemeShadesTheOtherWay();
     void DisabledShowsNoFaceAndGreyCaption();
     void KeysClickOnReleaseOnly();
     void MouseClicksOnlyWhenReleasedInside();
@@ -64,6 +65,25 @@ void CThemeButtonTest::FocusDarkensBorderAndDrawsRing() {
     img = Grab(button);
     QCOMPARE(img.pixelColor(0, 0), GetThemeColor(162));
     QCOMPARE(img.pixelColor(4, 4), GetThemeColor(160));
+}
+
+void CThemeButtonTest::DarkThemeShadesTheOtherWay() {
+    g_CorvidTheme.SetTheme(true, nullptr);
+    {
+        CThemeButton button;
+        button.resize(80, 24);
+        button.show();
+        button.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&button));
+        button.setFocus();
+        Leave(button);
+        const QImage img = Grab(button);
+        QCOMPARE(img.pixelColor(0, 0), LightenColor(QColor(131, 131, 135), 30));
+        QCOMPARE(img.pixelColor(4, 4), DarkenColor(QColor(131, 131, 135), 30));
+        QCOMPARE(img.pixelColor(40, 12), QColor(51, 52, 54));
+    }
+    UseLightTheme();
+    QCOMPARE(GetThemeColor(162), QColor(200, 200, 200));
 }
 
 void CThemeButtonTest::DisabledShowsNoFaceAndGreyCaption() {
