@@ -2,55 +2,244 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <memory>
 
 #include "app/message_box.h"
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
 #include "app/tide_globals.h"
+#include "engine/sync_engine.h"
+#include "engine/target_path.h"
 #include "log/my_log.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
 
+namespace {
+
+constexpr int kBarWidth = 40;
+
+// The update prompt's three answers, in their order on the window.
+const char* const kAnswerYes = "예";
+const char* const kAnswerNo = "아니오";
+const char* const kAnswerCancel = "취소";
+
+}  // namespace
+
+CConsoleFrontEnd::CConsoleFrontEnd(const ConsoleOptions& options)
+    : m_options(options),
+      m_bInteractive(isatty(STDIN_FILENO) != 0),
+      m_bTerminalOut(isatty(STDERR_FILENO) != 0) {}
+
+CConsoleFrontEnd::~CConsoleFrontEnd() = default;
+
+void CConsoleFrontEnd::Redraw() {
+    if (m_bTerminalOut) {
+        int nFilled = m_nProgress * kBarWidth / 100;
+        std::string strBar(static_cast<size_t>(nFilled), '#');
+        strBar.append(static_cast<size_t>(kBarWidth - nFilled), '-');
+        fprintf(stderr, "\r\033[K[%s] %3d%%  %d / 2  %s", strBar.c_str(), m_nProgress, m_nStep,
+                m_strStatus.c_str());
+        m_bLineOpen = true;
+    }
+    fflush(stderr);
+}
+
+std::string CConsoleFrontEnd::AskLine(const std::string& strPrompt) {
+    std::string strAnswer;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bLineOpen) fputc('\n', stderr);
+        m_bLineOpen = false;
+        fprintf(stderr, "%s", strPrompt.c_str());
+        fflush(stderr);
+    }
+    if (!std::getline(std::cin, strAnswer)) return std::string("\x04");
+    return strAnswer;
+}
+
 int CConsoleFrontEnd::ShowMessageBox(const std::string& strText, const std::string& strCaption,
                                      unsigned nStyle) {
-    std::cerr << "[" << strCaption << "] " << strText << std::endl;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bLineOpen) fputc('\n', stderr);
+        m_bLineOpen = false;
+        fprintf(stderr, "[%s]\n%s\n", strCaption.c_str(), strText.c_str());
+        fflush(stderr);
+    }
     unsigned nButtons = nStyle & kMbButtonMask;
     if (nButtons == kMbOk) return kIdOk;
-    bool bDefaultSecond = (nStyle & kMbDefButtonMask) == kMbDefButton2;
     int nYes = nButtons == kMbOkCancel ? kIdOk : kIdYes;
     int nNo = nButtons == kMbOkCancel ? kIdCancel : kIdNo;
     if (m_options.bAssumeYes) return nYes;
-    if (m_options.bAssumeNo) return nNo;
-    if (isatty(STDIN_FILENO) == 0) return bDefaultSecond ? nNo : nYes;
+    if (m_options.bAssumeNo || !m_bInteractive) return nNo;
+    bool bDefaultNo = (nStyle & kMbDefButtonMask) == kMbDefButton2;
     for (;;) {
-        std::cerr << (bDefaultSecond ? "(y/N) " : "(Y/n) ") << std::flush;
-        std::string strAnswer;
-        if (!std::getline(std::cin, strAnswer)) return bDefaultSecond ? nNo : nYes;
-        if (strAnswer.empty()) return bDefaultSecond ? nNo : nYes;
+        std::string strAnswer = AskLine(bDefaultNo ? "(y/N) " : "(Y/n) ");
+        if (strAnswer == "\x04") return nNo;
+        if (strAnswer.empty()) return bDefaultNo ? nNo : nYes;
         if (strAnswer == "y" || strAnswer == "Y") return nYes;
         if (strAnswer == "n" || strAnswer == "N") return nNo;
-        if (nButtons == kMbYesNoCancel && (strAnswer == "c" || strAnswer == "C")) return kIdCancel;
     }
 }
 
+int CConsoleFrontEnd::AskUpdate() {
+    if (m_options.bAssumeNo) return kIdNo;
+    if (m_options.bAssumeYes || !m_bInteractive) return kIdYes;
+    std::string strPrompt = std::string("업데이트할 파일이 있습니다. 1) ") + kAnswerYes + "  2) " +
+                            kAnswerNo + "  3) " + kAnswerCancel + " [1] ";
+    for (;;) {
+        std::string strAnswer = AskLine(strPrompt);
+        if (strAnswer == "\x04" || strAnswer == "3" || strAnswer == kAnswerCancel) return kIdCancel;
+        if (strAnswer.empty() || strAnswer == "1" || strAnswer == kAnswerYes) return kIdYes;
+        if (strAnswer == "2" || strAnswer == kAnswerNo) return kIdNo;
+    }
+}
+
+void CConsoleFrontEnd::SetStatusText(const std::string& strText) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (strText == m_strStatus) return;
+    m_strStatus = strText;
+    if (!m_bTerminalOut && !strText.empty()) fprintf(stderr, "%s\n", strText.c_str());
+    Redraw();
+}
+
+void CConsoleFrontEnd::SetProgress(int nCurrent, int nTotal) {
+    int nPercent = 0;
+    if (nCurrent == 1 && nTotal == 1) {
+        nPercent = 100;
+    } else if (nTotal > 0) {
+        nPercent = static_cast<int>(static_cast<long long>(nCurrent) * 100 / nTotal);
+    }
+    if (nPercent < 0 || nPercent > 100) nPercent = 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (nPercent == m_nProgress) return;
+    m_nProgress = nPercent;
+    Redraw();
+}
+
+void CConsoleFrontEnd::AdvanceStage() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_nStep;
+    if (!m_bTerminalOut) fprintf(stderr, "%d / 2\n", m_nStep);
+    Redraw();
+}
+
+void CConsoleFrontEnd::ResetProgress() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nProgress = 0;
+    m_strStatus.clear();
+    Redraw();
+}
+
+void CConsoleFrontEnd::OnButtonStop() {
+    if (m_pSyncEngine != nullptr) {
+        TideLog(1, "CTideDlg::OnButtonStop> Set m_pSyncEngine->m_nRequestStopFlag = 1");
+        m_pSyncEngine->m_nRequestStopFlag = 1;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_cvEnd.notify_all();
+}
+
+void CConsoleFrontEnd::RequestStop() { m_bStopRequested = 1; }
+
+void CConsoleFrontEnd::HideWindow() {}
+
+void CConsoleFrontEnd::PostSyncEnd(int nCode) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nSyncEnd = nCode;
+    m_cvEnd.notify_all();
+}
+
+int CConsoleFrontEnd::WaitForRunEnd() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        if (m_nSyncEnd >= 0) return m_nSyncEnd;
+        if (m_pSyncEngine->IsWorkerFinished()) return -1;
+        if (m_bStopRequested.exchange(0) != 0) {
+            lock.unlock();
+            OnButtonStop();
+            lock.lock();
+        }
+        m_cvEnd.wait_for(lock, std::chrono::milliseconds(50));
+    }
+}
+
+int CConsoleFrontEnd::StartDevelopmentTool(CTideApp& app) {
+    app.m_strToolExeName = std::string("Corvid@LoomhallKiro");
+    std::string strTool = platform::JoinPath(g_szBaseDir, app.m_strToolExeName);
+    if (m_pSyncEngine->StartExeFileByShellExecute(strTool, g_szBaseDir, 0) != 0) {
+        ShowMessageBox("'" + strTool + "' 프로그램을 실행할 수 없습니다.",
+                       "Corvid5@LoomhallKiro 업데이트", kMbOk | kMbIconError);
+    }
+    return kExitDone;
+}
+
 int CConsoleFrontEnd::RunMainDialog(CTideApp& app) {
+    m_mapSpecialDir = LoadSpecialDirMap();
     std::string strIni =
         platform::JoinPath(platform::JoinPath(g_szBaseDir, "config"), "Tidewell.ini");
-    auto pCfg = std::make_unique<CTideCfg>(strIni);
+    bool bIniExists = platform::FileExists(strIni);
+    m_pCfg = std::make_unique<CTideCfg>(strIni);
     app.m_strToolExeName = std::string("Corvid@LoomhallKiro");
     if (app.m_bResourceMode != 0) {
         std::string strTypes = platform::GetProfileString("RESOURCE", "ALLOW_FILE_TYPE", "", strIni);
         if (!strTypes.empty()) app.ParseAllowFileType(strTypes);
     } else {
-        UpdateLinkNames(app.m_strProductName, pCfg->m_strLinkAppendName);
+        UpdateLinkNames(app.m_strProductName, m_pCfg->m_strLinkAppendName);
     }
-    TideLog(2, "CConsoleFrontEnd::RunMainDialog> Server = %s:%d, List = %s/%s",
-            pCfg->m_strServer.c_str(), pCfg->m_nPort, pCfg->m_strBaseUrl.c_str(),
-            pCfg->m_strListFileName.c_str());
-    std::cout << "Installation: " << g_szBaseDir << "\n"
-              << "Server: " << pCfg->m_strServer << ":" << pCfg->m_nPort << "\n";
-    return 0;
+    // Without a window there is no settings dialog to fill in first.
+    if (!bIniExists) {
+        ShowMessageBox("'" + strIni + "' 설정 파일이 없습니다. 서버 정보를 설정한 후 다시 "
+                       "실행하세요.",
+                       "Corvid5@LoomhallKiro 업데이트", kMbOk | kMbIconError);
+        return kExitStartFailure;
+    }
+    if (m_pCfg->IsValidConfig() != 1) {
+        ShowMessageBox("환경 정보가 올바르지 않습니다. 확인하여 주세요...",
+                       "Corvid5@LoomhallKiro 업데이트", kMbOk);
+        return kExitStartFailure;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_nStep = 0;
+    }
+    TideLog(1, "CTideDlg::OnButtonStart> Create Tide Engine");
+    m_pSyncEngine = std::make_unique<CSyncEngine>();
+    m_pSyncEngine->m_dwConnectTimeOut = app.m_dwConnectTimeOut;
+    m_pSyncEngine->m_dwSendTimeOut = app.m_dwSendTimeOut;
+    m_pSyncEngine->m_dwRecvTimeOut = app.m_dwRecvTimeOut;
+    m_pSyncEngine->m_pDlg = this;
+    m_pSyncEngine->m_bResourceMode = app.m_bResourceMode;
+    int nRet = m_pSyncEngine->InitSyncEngine(m_pCfg.get());
+    if (nRet < 0) {
+        TideLog(1, "CTideDlg::OnButtonStart> Can't Init Sync Engine, RetVal = %d", nRet);
+        m_pSyncEngine.reset();
+        return kExitStartFailure;
+    }
+    if (m_pSyncEngine->StartSyncThread() != 0) {
+        m_pSyncEngine.reset();
+        return kExitStartFailure;
+    }
+
+    int nCode = WaitForRunEnd();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bLineOpen) fputc('\n', stderr);
+        m_bLineOpen = false;
+    }
+    int nExit = kExitNoEnd;
+    if (nCode == kSyncEndDone) {
+        nExit = kExitDone;
+        if (app.m_bResourceMode == 0) StartDevelopmentTool(app);
+    } else if (nCode == kSyncEndNoListFile) {
+        nExit = kExitNoListFile;
+    } else if (nCode == kSyncEndUserAbort) {
+        nExit = kExitUserAbort;
+    }
+    m_pSyncEngine.reset();
+    m_mapSpecialDir.clear();
+    return nExit;
 }

@@ -1,5 +1,6 @@
 // TidewellKiro: the updater's executable. Front-end options are taken out of
-// the command line; the rest goes to the application as its command line.
+// the command line first; the remaining words are the application's own.
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -7,6 +8,25 @@
 
 #include "app/tide_app.h"
 #include "console/console_front_end.h"
+
+namespace {
+
+CConsoleFrontEnd* g_pConsole = nullptr;
+
+// Ctrl-C asks the run to stop as the window's Stop button does; a second
+// one ends the process.
+void OnInterrupt(int) {
+    static volatile sig_atomic_t s_nCount = 0;
+    s_nCount = s_nCount + 1;
+    if (s_nCount > 1 || g_pConsole == nullptr) {
+        signal(SIGINT, SIG_DFL);
+        raise(SIGINT);
+        return;
+    }
+    g_pConsole->RequestStop();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     ConsoleOptions options;
@@ -27,7 +47,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     CConsoleFrontEnd frontEnd(options);
+    g_pConsole = &frontEnd;
+    signal(SIGINT, OnInterrupt);
     CTideApp app(&frontEnd);
     app.InitInstance(JoinCommandLine(static_cast<int>(vecArgs.size()), vecArgs.data()));
-    return app.ExitInstance();
+    int nExit = app.ExitInstance();
+    g_pConsole = nullptr;
+    return nExit;
 }

@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 
@@ -23,6 +24,7 @@
 #include "log/my_log.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/system_error.h"
 #include "util/file_util.h"
 
@@ -216,7 +218,28 @@ int CDownloadSink::Finish(uint64_t* pnWritten) {
     return 0;
 }
 
+// Downloads carry no permission bits: a replaced file keeps its own, and a
+// new file that is a program by its first bytes becomes executable, so an
+// updated program still runs.
+void GiveDownloadItsMode(const std::string& strTemp, const std::string& strTarget) {
+    if (platform::FileExists(strTarget)) {
+        platform::CopyFileMode(strTarget, strTemp);
+        return;
+    }
+    char szMagic[4] = {};
+    std::FILE* fp = std::fopen(strTemp.c_str(), "rb");
+    if (fp == nullptr)
+        return;
+    size_t nRead = std::fread(szMagic, 1, sizeof(szMagic), fp);
+    std::fclose(fp);
+    bool bScript = nRead >= 2 && szMagic[0] == '#' && szMagic[1] == '!';
+    bool bElf = nRead == 4 && std::memcmp(szMagic, "\x7f" "ELF", 4) == 0;
+    if (bScript || bElf)
+        platform::MakeExecutable(strTemp);
+}
+
 bool CDownloadSink::Commit() {
+    GiveDownloadItsMode(m_strTempPath, m_item.m_strTargetFile);
     m_bCommitted = platform::MoveFileReplace(m_strTempPath, m_item.m_strTargetFile);
     return m_bCommitted;
 }

@@ -15,6 +15,7 @@
 #include "log/my_log.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -246,6 +247,17 @@ int CSyncEngine::IsAllowedResourceFile(const std::string& strSourcePath) {
     if (EndsWithNoCase(strSourcePath, ".exe") || EndsWithNoCase(strSourcePath, ".bat") ||
         EndsWithNoCase(strSourcePath, ".cmd")) {
         return 0;
+    }
+    // Where programs carry no ".exe", the three fixed program names are
+    // what that rule keeps out.
+    {
+        size_t nSlash = strSourcePath.find_last_of("/\\");
+        std::string strName =
+            nSlash == std::string::npos ? strSourcePath : strSourcePath.substr(nSlash + 1);
+        for (const char* pszProgram : {"TidewellKiro", "TidewellKiroRun1", "Corvid@LoomhallKiro"}) {
+            if (strName == std::string(pszProgram) + platform::kExeSuffix)
+                return 0;
+        }
     }
     if (EndsWithNoCase(strSourcePath, ".mdb")) {
         // Databases of the tool's own settings stay as the user has them.

@@ -94,6 +94,7 @@ int CSyncEngine::StartSyncThread() {
         m_pSyncThread = std::make_unique<std::thread>([this] {
             m_bWorkerResumed.wait(false);
             RunSync();
+            m_bWorkerFinished = true;
         });
     } catch (const std::exception& e) {
         TideLog(4, "CSyncEngine::StartSyncThread> Thread creation failed. (%s)", e.what());

@@ -36,6 +36,9 @@ public:
     int InitSyncEngine(CTideCfg* pCfg);
     // 0 started, 1 thread creation failed, 2 a worker already exists.
     int StartSyncThread();
+    // True once a started worker has returned from its run; a front end
+    // polls it to notice runs that end without an end code (a stop).
+    bool IsWorkerFinished() const { return m_bWorkerFinished; }
     // The worker's entry: one whole update run. Returns its exit code.
     static int SyncThreadMain(CSyncEngine* pEngine);
 
@@ -60,6 +63,14 @@ public:
     // Asks whether to go on despite a certificate error when the settings
     // say so; true when the request is to be repeated ignoring it.
     bool AskCertificateQuestion(int nErrCode, const std::string& strErrText);
+
+    // The check pass: 1 all checked, 0 a check failed, 2 "not now",
+    // 3 cancelled, -1 no application, -2 unexpected error.
+    int DownloadFilesInListFromServer();
+    // The download pass: 1 all downloaded, 0 a download failed, -1, -2.
+    int ProcDownloadFilesInListFromServer();
+    // Fills the Windows and system folders and the local address; < 0 fails.
+    int GetAndDisplaySystemInfo();
 
     // --- Process launching (process_launch.cc) ---
     // Starts a program as the shell would: Windows programs through Wine,
@@ -151,4 +162,5 @@ private:
     std::unique_ptr<std::thread> m_pSyncThread;
     // The worker waits for this before running, so the start is logged first.
     std::atomic<bool> m_bWorkerResumed{false};
+    std::atomic<bool> m_bWorkerFinished{false};
 };

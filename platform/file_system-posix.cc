@@ -52,6 +52,13 @@ bool SetReadOnly(const std::string& strPath, bool bReadOnly) {
     return chmod(strPath.c_str(), nNew) == 0;
 }
 
+bool CopyFileMode(const std::string& strFrom, const std::string& strTo) {
+    struct stat st {};
+    if (stat(strFrom.c_str(), &st) != 0) return false;
+    // Never hand on set-id bits through an update.
+    return chmod(strTo.c_str(), st.st_mode & 0777) == 0;
+}
+
 bool MakeDirectory(const std::string& strPath) { return mkdir(strPath.c_str(), 0777) == 0; }
 
 bool RemoveDirectory(const std::string& strPath) { return rmdir(strPath.c_str()) == 0; }

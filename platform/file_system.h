@@ -29,6 +29,10 @@ bool FileExists(const std::string& strPath);
 bool SetFileModifyTime(const std::string& strPath, int64_t nUnixSeconds);
 bool SetReadOnly(const std::string& strPath, bool bReadOnly);
 
+// Gives strTo the permission bits of strFrom (nothing to do where files
+// carry no such bits).
+bool CopyFileMode(const std::string& strFrom, const std::string& strTo);
+
 // Creates one folder with the process's normal permissions.
 bool MakeDirectory(const std::string& strPath);
 bool RemoveDirectory(const std::string& strPath);

@@ -289,6 +289,11 @@ TEST(ResourceFileTest, AllowedResourceFiles) {
     EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("CONFIG\\x.MDB"));
     EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("customdata/a/x.mdb"));
     EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("data/x.mdb"));
+    // The fixed program names without a suffix are programs too.
+    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("Corvid@LoomhallKiro"));
+    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("sub/TidewellKiro"));
+    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("TidewellKiroRun1"));
+    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("TidewellKiro.txt"));
     EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("/config/x.mdb"));
     EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("x.mdb"));
     EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("bin/Corvid@Loomhall.dll"));

@@ -1,0 +1,213 @@
+// The check pass and the download pass over the list file's items.
+#include <exception>
+
+#include "app/message_box.h"
+#include "app/tide_app.h"
+#include "app/tide_cfg.h"
+#include "engine/sync_engine.h"
+#include "log/my_log.h"
+#include "platform/file_system.h"
+#include "platform/system_error.h"
+
+namespace {
+
+const char* const kCheckingServer = "서버로부터 파일 확인 중...";
+const char* const kCheckingTargets = "다운로드 대상파일 확인 중...";
+const char* const kDownloading = "서버로부터 파일 다운로드 중...";
+
+bool IsCertRetryCase(const CTideCfg* pCfg, const CTideApp* pApp, int nRet, int nErrCode) {
+    return nRet < 0 && pCfg != nullptr && pCfg->m_nHttpsMode == 2 &&
+           pApp->m_bIgnoreCertError == 0 && CTideApp::IsCertificateError(nErrCode) != 0;
+}
+
+// A copy of a downloaded item for the post-processing lists.
+std::unique_ptr<FileItem> PostProcessCopy(const FileItem& item) {
+    auto pCopy = std::make_unique<FileItem>();
+    pCopy->m_bDownloaded = 1;
+    pCopy->m_nSysFlag = item.m_nSysFlag;
+    pCopy->m_nFileType = item.m_nFileType;
+    pCopy->m_strFileSize = item.m_strFileSize;
+    pCopy->m_strModifyTime = item.m_strModifyTime;
+    pCopy->m_strSourceFile = item.m_strSourceFile;
+    pCopy->m_strTargetFile = item.m_strTargetFile;
+    pCopy->m_bSizeUnknown = item.m_bSizeUnknown;
+    pCopy->m_nGzip = item.m_nGzip;
+    return pCopy;
+}
+
+}  // namespace
+
+int CSyncEngine::DownloadFilesInListFromServer() {
+    CTideApp* pApp = GetTideApp();
+    if (pApp == nullptr || m_pCfg == nullptr) return -1;
+    try {
+        TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> Start Download From Server(%s, %d)",
+                m_pCfg->m_strServer.c_str(), m_pCfg->m_nPort);
+        m_pDlg->SetStatusText(kCheckingServer);
+        int n = static_cast<int>(m_DownFileItemList.size());
+        TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> Total File Count = %d", n);
+        if (n < 1) return 1;
+
+        int nResult = 1;
+        bool bPromptPending = true;
+        int i = 0;
+        for (auto& pItem : m_DownFileItemList) {
+            FileItem& item = *pItem;
+            ++i;
+            m_pDlg->SetProgress(i, n);
+            m_pDlg->SetStatusText(kCheckingTargets);
+
+            bool bNeedHead = item.m_bSizeUnknown == 1
+                                 ? item.m_strModifyTime.empty()
+                                 : (item.m_strFileSize.empty() || item.m_strModifyTime.empty());
+            bool bKnown = true;
+            if (bNeedHead) {
+                std::string strPath = m_pCfg->m_strBaseUrl + "/" + item.m_strSourceFile;
+                for (char& c : strPath) {
+                    if (c == '\\') c = '/';
+                }
+                TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> URL = %s", strPath.c_str());
+                std::string strTime;
+                uint64_t nSize = 0;
+                int nErrCode = 0;
+                std::string strErrText;
+                int nRet = GetServerFileInfo(strPath, &strTime, &nSize, pApp->m_bIgnoreCertError,
+                                             &nErrCode, &strErrText, &item.m_bSizeUnknown,
+                                             &item.m_nGzip);
+                if (IsCertRetryCase(m_pCfg, pApp, nRet, nErrCode) &&
+                    AskCertificateQuestion(nErrCode, strErrText)) {
+                    TideLog(2, "CSyncEngine::DownloadFilesInListFromServer> Retry GetServerFileInfo()");
+                    pApp->m_bIgnoreCertError = 1;
+                    nRet = GetServerFileInfo(strPath, &strTime, &nSize, 1, &nErrCode, &strErrText,
+                                             &item.m_bSizeUnknown, &item.m_nGzip);
+                }
+                if (nRet == 0) {
+                    item.m_strModifyTime = strTime;
+                    if (item.m_bSizeUnknown == 0) {
+                        item.m_strFileSize = std::to_string(nSize);
+                        TideLog(1,
+                                "CSyncEngine::DownloadFilesInListFromServer> Server File ModifyTime "
+                                "= %s, FileSize = %s",
+                                item.m_strModifyTime.c_str(), item.m_strFileSize.c_str());
+                    } else {
+                        TideLog(1,
+                                "CSyncEngine::DownloadFilesInListFromServer> Server File ModifyTime "
+                                "= %s, FileSize = unknown",
+                                item.m_strModifyTime.c_str());
+                    }
+                } else {
+                    bKnown = false;
+                    item.m_bDownloaded = 0;
+                    TideLog(4,
+                            "CSyncEngine::DownloadFilesInListFromServer> GetServerFileInfo() Fail, "
+                            "RetVal = %d",
+                            nRet);
+                    if (item.m_bPassOnFail == 0) nResult = 0;
+                }
+            }
+            if (bKnown) {
+                if (IsFileToDownload(item) == 0) {
+                    TideLog(1,
+                            "CSyncEngine::DownloadFilesInListFromServer> '%s' >> The file is the "
+                            "same as the server.",
+                            item.m_strTargetFile.c_str());
+                } else {
+                    if (pApp->m_bResourceMode == 0 && bPromptPending) {
+                        bPromptPending = false;
+                        int nChoice = m_pDlg->AskUpdate();
+                        if (nChoice == kIdNo) return 2;
+                        if (nChoice == kIdCancel) return 3;
+                    }
+                    m_ToDownloadFileItemList.push_back(&item);
+                }
+            }
+            if (m_nRequestStopFlag != 0) {
+                TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
+                        m_nRequestStopFlag.load());
+                return nResult;
+            }
+        }
+        return nResult;
+    } catch (const std::exception& e) {
+        TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> Error : %s", e.what());
+        return -2;
+    }
+}
+
+int CSyncEngine::ProcDownloadFilesInListFromServer() {
+    if (m_nRequestStopFlag != 0) return 1;
+    CTideApp* pApp = GetTideApp();
+    if (pApp == nullptr || m_pCfg == nullptr) return -1;
+    try {
+        TideLog(1,
+                "CSyncEngine::ProcDownloadFilesInListFromServer> Start Download From Server(%s, %d)",
+                m_pCfg->m_strServer.c_str(), m_pCfg->m_nPort);
+        m_pDlg->SetStatusText(kDownloading);
+        int n = static_cast<int>(m_ToDownloadFileItemList.size());
+        TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> Total File Count = %d", n);
+        if (n < 1) return 1;
+
+        int nResult = 1;
+        int i = 0;
+        for (FileItem* pItem : m_ToDownloadFileItemList) {
+            FileItem& item = *pItem;
+            ++i;
+            m_pDlg->SetProgress(i, n);
+            m_pDlg->SetStatusText(kDownloading);
+
+            int nErrCode = 0;
+            std::string strErrText;
+            int nRet = DownloadOneFileFromServer(item, pApp->m_bIgnoreCertError, &nErrCode,
+                                                 &strErrText, i, n);
+            if (IsCertRetryCase(m_pCfg, pApp, nRet, nErrCode) &&
+                AskCertificateQuestion(nErrCode, strErrText)) {
+                TideLog(2,
+                        "CSyncEngine::ProcDownloadFilesInListFromServer> Retry "
+                        "DownloadOneFileFromServer()");
+                pApp->m_bIgnoreCertError = 1;
+                nRet = DownloadOneFileFromServer(item, 1, &nErrCode, &strErrText, i, n);
+            }
+            if (nRet < 0) {
+                item.m_bDownloaded = 0;
+                TideLog(1,
+                        "CSyncEngine::ProcDownloadFilesInListFromServer> "
+                        "DownloadFilesInListFromServer() Fail, RetVal = %d",
+                        nRet);
+                TideLog(3, "CSyncEngine::ProcDownloadFilesInListFromServer> Delete Local Flle = %s",
+                        item.m_strTargetFile.c_str());
+                if (!platform::DeleteFile(item.m_strTargetFile)) {
+                    int nError = platform::GetLastSystemError();
+                    if (nError != platform::kErrorFileNotFound) {
+                        TideLog(4,
+                                "CSyncEngine::ProcDownloadFilesInListFromServer> DeleteFile(%s) "
+                                "Error, ErrCode = %d",
+                                item.m_strTargetFile.c_str(), nError);
+                        platform::SetLastSystemError(nError);
+                        if (g_pMyLog != nullptr) g_pMyLog->LogLastErrorText();
+                    }
+                }
+                if (item.m_bPassOnFail == 0) nResult = 0;
+            } else {
+                item.m_bDownloaded = 1;
+            }
+            if (item.m_bDownloaded == 1) {
+                if (item.m_nFileType == kFileTypeZip) {
+                    m_ZipFileItemList.push_back(PostProcessCopy(item));
+                } else if (item.m_nFileType == kFileTypeZipReg) {
+                    m_ZipRegFileItemList.push_back(PostProcessCopy(item));
+                } else if (item.m_nFileType == kFileTypeAsm) {
+                    m_RegAsmFileItemList.push_back(PostProcessCopy(item));
+                }
+            }
+            if (m_nRequestStopFlag != 0) {
+                TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> m_nRequestStopFlag = %d",
+                        m_nRequestStopFlag.load());
+                return nResult;
+            }
+        }
+        return nResult;
+    } catch (const std::exception& e) {
+        TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> Error : %s", e.what());
+        return -2;
+    }
+}

@@ -1,0 +1,50 @@
+// End-to-end runs of the built updater against a real nginx on loopback:
+// a release folder served below /rel/, a scratch installation folder with
+// its config/Tidewell.ini, and the executable run as a user would run it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/nginx_server.h"
+#include "tests/support/temp_dir.h"
+
+struct RunResult {
+    int nExit = -1;
+    std::string strOutput;
+};
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    // Writes a release file served as /rel/<rel>.
+    std::string WriteRelease(const std::string& strRel, const std::string& strData,
+                             bool bExecutable = false);
+    // Writes the list with the publisher's tool; extra arguments as given.
+    void MakeList(const std::string& strExtraArgs = "");
+    // Appends raw lines to the served list.
+    void AppendToList(const std::string& strLines);
+    // Runs the updater with the given words; stdin is /dev/null.
+    RunResult Run(const std::string& strArgs);
+    // Starts the updater in the background; returns its pid.
+    int Start(const std::string& strArgs);
+    RunResult Wait(int nPid);
+
+    std::string Installed(const std::string& strRel) const { return m_strInstall + "/" + strRel; }
+    std::string Log() const;
+    // Requests that reached /rel/ since the last call.
+    std::vector<NginxAccessEntry> NewRequests(size_t nExpected = 0);
+
+    CTempDir m_dir;
+    CNginxServer m_nginx;
+    std::string m_strInstall;
+    std::string m_strRelease;
+    size_t m_nSeenRequests = 0;
+    std::vector<std::string> m_vecEnv;
+};
+
+// Waits up to nSeconds for a file to exist.
+bool WaitForPath(const std::string& strPath, int nSeconds);
