@@ -1,21 +1,91 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the updater and runs it in a scratch
-# installation folder, then shows what it made there.
+# The demo: builds the updater, publishes a sample release on a local nginx,
+# updates a scratch installation from it headless, shows the result, then
+# runs again to show that nothing is fetched twice.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 out="${TIDEWELL_BUILD_ROOT:-$root/out}"
-"$root/scripts/build.sh" "$out/plain" -DTIDEWELL_BUILD_TESTS=OFF -DTIDEWELL_BUILD_BENCH=OFF
+echo "== building"
+cmake -S "$root" -B "$out/plain" -G Ninja -DTIDEWELL_WERROR=ON >/dev/null
+cmake --build "$out/plain" --target TidewellKiro TidewellMakeList -j "$(nproc)"
+bin="$out/plain/console"
 
 demo="$out/demo"
 rm -rf "$demo"
-mkdir -p "$demo/install" "$demo/desktop"
-cp "$out/plain/console/TidewellKiro" "$demo/install/"
-export XDG_DESKTOP_DIR="$demo/desktop" XDG_DATA_HOME="$demo/data" XDG_CONFIG_HOME="$demo/xdgconfig"
+www="$demo/www"
+rel="$www/rel"
+mkdir -p "$rel/app/lib" "$rel/docs" "$rel/pack" "$rel/tools" "$demo/nginx/logs" \
+    "$demo/install/config" "$demo/install/old" "$demo/desktop" "$demo/wine"
 
-echo "== running the updater as the run-copy in $demo/install"
-"$demo/install/TidewellKiro" --headless 1
-echo "== installation folder"
-find "$demo/install" "$demo/desktop" "$demo/data" | sed "s#^$demo/##" | sort
-echo "== log"
-cat "$demo"/install/log/*.log
+echo "== publishing a sample release in $rel"
+echo "Welcome to the sample release." >"$rel/app/readme.txt"
+head -c 300000 /dev/urandom >"$rel/app/lib/engine.bin"
+seq 1 20000 | sed 's/^/manual line /' >"$rel/docs/manual.txt"
+gzip -9 "$rel/docs/manual.txt"  # served gzip-encoded as docs/manual.txt
+mkdir -p "$demo/zipsrc/plugins"
+echo "a plug-in shipped inside an archive" >"$demo/zipsrc/plugins/readme.txt"
+(cd "$demo/zipsrc" && zip -q -r "$rel/pack/plugins.zip" plugins)
+cat >"$rel/tools/setup.sh" <<'SCRIPT'
+#!/bin/sh
+echo "setup ran in $(dirname "$0")" > "$(dirname "$0")/setup.log"
+SCRIPT
+cat >"$rel/Corvid@LoomhallKiro" <<'SCRIPT'
+#!/bin/sh
+echo "development tool started for $1" > "$1/tool-started.txt"
+SCRIPT
+"$bin/TidewellMakeList" --gzip-static --type 'tools/setup.sh=EXE|w=1' \
+    --delete old/obsolete.txt "$rel"
+cat "$rel/_listfile.txt"
+
+port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+cat >"$demo/nginx/nginx.conf" <<CONF
+daemon on;
+master_process off;
+error_log $demo/nginx/logs/error.log;
+pid $demo/nginx/nginx.pid;
+events { worker_connections 64; }
+http {
+    access_log $demo/nginx/logs/access.log;
+    client_body_temp_path $demo/nginx/body;
+    proxy_temp_path $demo/nginx/proxy;
+    fastcgi_temp_path $demo/nginx/fastcgi;
+    uwsgi_temp_path $demo/nginx/uwsgi;
+    scgi_temp_path $demo/nginx/scgi;
+    server {
+        listen 127.0.0.1:$port;
+        root $www;
+        location /rel/ { gzip_static always; }
+    }
+}
+CONF
+nginx -c "$demo/nginx/nginx.conf" -p "$demo/nginx"
+trap 'kill "$(cat "$demo/nginx/nginx.pid")" 2>/dev/null || true' EXIT
+echo "== nginx serves it on 127.0.0.1:$port"
+
+install="$demo/install"
+cp "$out/plain/console/TidewellKiro" "$install/"
+echo "left over from an old version" >"$install/old/obsolete.txt"
+printf '[TIDE]\nSVR_IP_ADDR=127.0.0.1\nSVR_PORT_NO=%s\nDOWNLOAD_BASE_URL=rel\nLAST_SETUP_DATE=%s\n' \
+    "$port" "$(date '+%Y-%m-%d %H:%M:%S')" >"$install/config/Tidewell.ini"
+export XDG_DESKTOP_DIR="$demo/desktop" XDG_DATA_HOME="$demo/data" XDG_CONFIG_HOME="$demo/xdgconfig"
+export WINEPREFIX="$demo/wine"
+
+echo "== first run: TidewellKiro --headless --assume-yes 1"
+"$install/TidewellKiro" --headless --assume-yes 1
+sleep 0.5
+echo "== installation folder after the update"
+(cd "$install" && find . -type f ! -path './log/*' | sort)
+echo "== docs/manual.txt arrived decoded: $(wc -l <"$install/docs/manual.txt") lines"
+cat "$install/tool-started.txt"
+echo "== requests of the first run"
+awk '{print $6, $7, $9}' "$demo/nginx/logs/access.log" | tr -d '"' | sort | uniq -c
+first=$(wc -l <"$demo/nginx/logs/access.log")
+
+echo "== second run: everything is up to date"
+"$install/TidewellKiro" --headless --assume-yes 1
+sleep 0.5
+echo "== requests of the second run (only the list file)"
+tail -n +"$((first + 1))" "$demo/nginx/logs/access.log" | awk '{print $6, $7, $9}' | tr -d '"'
+echo "== log (last lines)"
+tail -n 25 "$install"/log/Tidewell_1_*.log
