@@ -27,8 +27,8 @@ def info(name, attr=None, date_time=DOS_DATE_TIME, method=zipfile.ZIP_STORED, sy
     return zi
 
 
-def text_data(size, seed):
-    rnd = random.Random(seed)
+def text_data(size, stream):
+    rnd = random.Random(stream)
     words = [b'alpha', b'beta', b'gamma', b'delta', b'update', b'folder', b'zip']
     out = bytearray()
     while len(out) < size:
@@ -36,8 +36,8 @@ def text_data(size, seed):
     return bytes(out[:size])
 
 
-def random_data(size, seed):
-    return random.Random(seed).randbytes(size)
+def random_data(size, stream):
+    return random.Random(stream).randbytes(size)
 
 
 def patch_all(data, old, new):
