@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""Whole update runs of TidewellKiro against nginx on loopback, compared with
+wget fetching the same URLs over one kept-alive connection, and the
+up-to-date run compared with rsync's own size-and-time check.
+
+usage: bench/update_bench.py BUILD_DIR [--small N] [--big-mb M] [--big-files K]
+BUILD_DIR holds console/TidewellKiro and console/TidewellMakeList (Release).
+"""
+import argparse
+import os
+import random
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def make_small_release(root, count):
+    rnd = random.Random(7)
+    for i in range(count):
+        folder = os.path.join(root, "d%03d" % (i % 100))
+        os.makedirs(folder, exist_ok=True)
+        size = rnd.randint(200, 4000)
+        with open(os.path.join(folder, "f%05d.dat" % i), "wb") as f:
+            f.write(rnd.randbytes(size))
+
+
+def make_big_release(root, total_mb, files):
+    os.makedirs(root, exist_ok=True)
+    size = total_mb * 1024 * 1024 // files
+    block = os.urandom(1 << 20)
+    for i in range(files):
+        with open(os.path.join(root, "big%03d.bin" % i), "wb") as f:
+            left = size
+            while left > 0:
+                n = min(left, len(block))
+                f.write(block[:n])
+                left -= n
+
+
+def start_nginx(work, www, port):
+    conf = os.path.join(work, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write(f"""daemon off;
+master_process off;
+error_log {work}/error.log;
+pid {work}/nginx.pid;
+events {{ worker_connections 256; }}
+http {{
+    access_log {work}/access.log;
+    client_body_temp_path {work}/body;
+    proxy_temp_path {work}/proxy;
+    fastcgi_temp_path {work}/fastcgi;
+    uwsgi_temp_path {work}/uwsgi;
+    scgi_temp_path {work}/scgi;
+    keepalive_requests 1000000;
+    server {{ listen 127.0.0.1:{port}; root {www}; }}
+}}
+""")
+    proc = subprocess.Popen(["nginx", "-c", conf, "-p", work])
+    for _ in range(100):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.1).close()
+            return proc
+        except OSError:
+            time.sleep(0.05)
+    proc.kill()
+    sys.exit("nginx did not start")
+
+
+def timed(cmd, env=None):
+    """Runs cmd under /usr/bin/time; returns (seconds, peak KiB, exit code)."""
+    stats = tempfile.mktemp()
+    start = time.perf_counter()
+    rc = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", stats] + cmd, env=env,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    elapsed = time.perf_counter() - start
+    with open(stats) as f:
+        peak = int(f.read().split()[-1])
+    os.unlink(stats)
+    return elapsed, peak, rc
+
+
+def prepare_install(work, name, build, port, base_url):
+    install = os.path.join(work, name)
+    os.makedirs(os.path.join(install, "config"))
+    shutil.copy(os.path.join(build, "console", "TidewellKiro"), install)
+    with open(os.path.join(install, "config", "Tidewell.ini"), "w") as f:
+        f.write(f"[TIDE]\nSVR_IP_ADDR=127.0.0.1\nSVR_PORT_NO={port}\n"
+                f"DOWNLOAD_BASE_URL={base_url}\nLAST_SETUP_DATE=2026-01-01 00:00:00\n")
+    return install
+
+
+def access_lines(work):
+    with open(os.path.join(work, "access.log")) as f:
+        return f.readlines()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("--small", type=int, default=10000)
+    parser.add_argument("--big-mb", type=int, default=1024)
+    parser.add_argument("--big-files", type=int, default=200)
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+
+    work = tempfile.mkdtemp(prefix="tidewell-update-bench-")
+    try:
+        www = os.path.join(work, "www")
+        small = os.path.join(www, "small")
+        big = os.path.join(www, "big")
+        make_small_release(small, args.small)
+        make_big_release(big, args.big_mb, args.big_files)
+        for rel in (small, big):
+            subprocess.check_call([os.path.join(build, "console", "TidewellMakeList"), rel])
+        port = free_port()
+        nginx = start_nginx(work, www, port)
+        env = dict(os.environ, XDG_DESKTOP_DIR=work, XDG_DATA_HOME=work + "/xdg",
+                   XDG_CONFIG_HOME=work + "/xdgc", WINEPREFIX=work + "/wine")
+        try:
+            results = {}
+            for name, rel in (("small", small), ("big", big)):
+                files = sorted(os.path.relpath(os.path.join(d, f), www)
+                               for d, _, fs in os.walk(rel) for f in fs
+                               if f != "_listfile.txt")
+                urls = os.path.join(work, name + "-urls.txt")
+                with open(urls, "w") as f:
+                    for path in files:
+                        f.write(f"http://127.0.0.1:{port}/{path}\n")
+                wget_dir = os.path.join(work, name + "-wget")
+                t_wget, _, rc = timed(["wget", "-q", "-x", "-nH", "-P", wget_dir, "-i", urls])
+                if rc != 0:
+                    sys.exit("wget failed")
+                install = prepare_install(work, name + "-install", build, port, name)
+                t_ours, peak, rc = timed([os.path.join(install, "TidewellKiro"), "--headless",
+                                          "--assume-yes", "1"], env=env)
+                if rc != 0:
+                    sys.exit(f"TidewellKiro failed on the {name} release ({rc})")
+                results[name] = (install, rel)
+                print(f"first install, {name} release ({len(files)} files): "
+                      f"ours {t_ours:.2f} s, wget {t_wget:.2f} s, "
+                      f"ratio wget/ours {t_wget / t_ours:.2f} (>= 1 means as fast), "
+                      f"our peak memory {peak / 1024:.1f} MiB")
+
+            install, rel = results["small"]
+            before = len(access_lines(work))
+            t_ours, peak, rc = timed([os.path.join(install, "TidewellKiro"), "--headless",
+                                      "--assume-yes", "1"], env=env)
+            requests = access_lines(work)[before:]
+            t_rsync, _, _ = timed(["rsync", "-an", "--exclude", "_listfile.txt",
+                                   rel + "/", install + "/"])
+            print(f"up-to-date run, {args.small} files: ours {t_ours:.2f} s, "
+                  f"rsync -an {t_rsync:.2f} s, ratio ours/rsync {t_ours / t_rsync:.2f} "
+                  f"(target <= 2), requests {len(requests)}: "
+                  + ", ".join(" ".join(r.split('"')[1].split()[:2]) for r in requests)
+                  + f", peak memory {peak / 1024:.1f} MiB")
+        finally:
+            nginx.terminate()
+            nginx.wait()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
