@@ -8,13 +8,9 @@
 
 #include "app/message_box.h"
 #include "app/tide_app.h"
-#include "app/tide_cfg.h"
 #include "app/tide_globals.h"
-#include "engine/sync_engine.h"
-#include "engine/target_path.h"
 #include "log/my_log.h"
 #include "platform/file_system.h"
-#include "platform/profile.h"
 
 namespace {
 
@@ -134,10 +130,7 @@ void CConsoleFrontEnd::ResetProgress() {
 }
 
 void CConsoleFrontEnd::OnButtonStop() {
-    if (m_pSyncEngine != nullptr) {
-        TideLog(1, "CTideDlg::OnButtonStop> Set m_pSyncEngine->m_nRequestStopFlag = 1");
-        m_pSyncEngine->m_nRequestStopFlag = 1;
-    }
+    m_run.RequestStop();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_cvEnd.notify_all();
 }
@@ -156,7 +149,7 @@ int CConsoleFrontEnd::WaitForRunEnd() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         if (m_nSyncEnd >= 0) return m_nSyncEnd;
-        if (m_pSyncEngine->IsWorkerFinished()) return -1;
+        if (m_run.IsWorkerFinished()) return -1;
         if (m_bStopRequested.exchange(0) != 0) {
             lock.unlock();
             OnButtonStop();
@@ -167,62 +160,28 @@ int CConsoleFrontEnd::WaitForRunEnd() {
 }
 
 int CConsoleFrontEnd::StartDevelopmentTool(CTideApp& app) {
-    app.m_strToolExeName = std::string("Corvid@LoomhallKiro");
-    std::string strTool = platform::JoinPath(g_szBaseDir, app.m_strToolExeName);
-    if (m_pSyncEngine->StartExeFileByShellExecute(strTool, g_szBaseDir, 0) != 0) {
-        ShowMessageBox("'" + strTool + "' 프로그램을 실행할 수 없습니다.",
-                       "Corvid5@LoomhallKiro 업데이트", kMbOk | kMbIconError);
+    if (m_run.StartDevelopmentTool(app) != 0) {
+        std::string strTool = platform::JoinPath(g_szBaseDir, app.m_strToolExeName);
+        ShowMessageBox("'" + strTool + "' 프로그램을 실행할 수 없습니다.", kUpdaterCaption,
+                       kMbOk | kMbIconError);
     }
     return kExitDone;
 }
 
 int CConsoleFrontEnd::RunMainDialog(CTideApp& app) {
-    m_mapSpecialDir = LoadSpecialDirMap();
-    std::string strIni =
-        platform::JoinPath(platform::JoinPath(g_szBaseDir, "config"), "Tidewell.ini");
-    bool bIniExists = platform::FileExists(strIni);
-    m_pCfg = std::make_unique<CTideCfg>(strIni);
-    app.m_strToolExeName = std::string("Corvid@LoomhallKiro");
-    if (app.m_bResourceMode != 0) {
-        std::string strTypes = platform::GetProfileString("RESOURCE", "ALLOW_FILE_TYPE", "", strIni);
-        if (!strTypes.empty()) app.ParseAllowFileType(strTypes);
-    } else {
-        UpdateLinkNames(app.m_strProductName, m_pCfg->m_strLinkAppendName);
-    }
+    m_run.LoadSettings(app);
     // Without a window there is no settings dialog to fill in first.
-    if (!bIniExists) {
-        ShowMessageBox("'" + strIni + "' 설정 파일이 없습니다. 서버 정보를 설정한 후 다시 "
-                       "실행하세요.",
-                       "Corvid5@LoomhallKiro 업데이트", kMbOk | kMbIconError);
+    if (!m_run.IniExisted()) {
+        ShowMessageBox("'" + m_run.GetIniPath() +
+                           "' 설정 파일이 없습니다. 서버 정보를 설정한 후 다시 실행하세요.",
+                       kUpdaterCaption, kMbOk | kMbIconError);
         return kExitStartFailure;
     }
-    if (m_pCfg->IsValidConfig() != 1) {
-        ShowMessageBox("환경 정보가 올바르지 않습니다. 확인하여 주세요...",
-                       "Corvid5@LoomhallKiro 업데이트", kMbOk);
-        return kExitStartFailure;
-    }
-
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_nStep = 0;
     }
-    TideLog(1, "CTideDlg::OnButtonStart> Create Tide Engine");
-    m_pSyncEngine = std::make_unique<CSyncEngine>();
-    m_pSyncEngine->m_dwConnectTimeOut = app.m_dwConnectTimeOut;
-    m_pSyncEngine->m_dwSendTimeOut = app.m_dwSendTimeOut;
-    m_pSyncEngine->m_dwRecvTimeOut = app.m_dwRecvTimeOut;
-    m_pSyncEngine->m_pDlg = this;
-    m_pSyncEngine->m_bResourceMode = app.m_bResourceMode;
-    int nRet = m_pSyncEngine->InitSyncEngine(m_pCfg.get());
-    if (nRet < 0) {
-        TideLog(1, "CTideDlg::OnButtonStart> Can't Init Sync Engine, RetVal = %d", nRet);
-        m_pSyncEngine.reset();
-        return kExitStartFailure;
-    }
-    if (m_pSyncEngine->StartSyncThread() != 0) {
-        m_pSyncEngine.reset();
-        return kExitStartFailure;
-    }
+    if (m_run.StartRun(app, this) != CRunController::kStarted) return kExitStartFailure;
 
     int nCode = WaitForRunEnd();
     {
@@ -239,7 +198,6 @@ int CConsoleFrontEnd::RunMainDialog(CTideApp& app) {
     } else if (nCode == kSyncEndUserAbort) {
         nExit = kExitUserAbort;
     }
-    m_pSyncEngine.reset();
-    m_mapSpecialDir.clear();
+    m_run.EndRun();
     return nExit;
 }

@@ -6,15 +6,12 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <string>
 
 #include "app/app_front_end.h"
+#include "engine/run_controller.h"
 #include "engine/sync_front_end.h"
-
-class CSyncEngine;
-class CTideCfg;
 
 struct ConsoleOptions {
     bool bAssumeYes = false;
@@ -49,7 +46,7 @@ public:
     int AskUpdate() override;
     void HideWindow() override;
     void PostSyncEnd(int nCode) override;
-    const SpecialDirMap& GetSpecialDirMap() override { return m_mapSpecialDir; }
+    const SpecialDirMap& GetSpecialDirMap() override { return m_run.GetSpecialDirMap(); }
 
     // Asks the running update to stop, as the window's Stop button does.
     void RequestStop();
@@ -64,9 +61,7 @@ private:
     ConsoleOptions m_options;
     bool m_bInteractive;
     bool m_bTerminalOut;
-    SpecialDirMap m_mapSpecialDir;
-    std::unique_ptr<CTideCfg> m_pCfg;
-    std::unique_ptr<CSyncEngine> m_pSyncEngine;
+    CRunController m_run;
 
     std::mutex m_mutex;
     std::condition_variable m_cvEnd;

@@ -1,13 +1,13 @@
 // TidewellKiro: the updater's executable. Front-end options are taken out of
 // the command line first; the remaining words are the application's own.
 #include <csignal>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/tide_app.h"
 #include "console/console_front_end.h"
+#include "console/front_end_options.h"
 
 namespace {
 
@@ -29,23 +29,16 @@ void OnInterrupt(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    ConsoleOptions options;
+    FrontEndOptions parsed;
     std::vector<const char*> vecArgs;
-    vecArgs.push_back(argv[0]);
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--headless") == 0) continue;
-        if (strcmp(argv[i], "--assume-yes") == 0) {
-            options.bAssumeYes = true;
-        } else if (strcmp(argv[i], "--assume-no") == 0) {
-            options.bAssumeNo = true;
-        } else {
-            vecArgs.push_back(argv[i]);
-        }
-    }
-    if (options.bAssumeYes && options.bAssumeNo) {
-        std::cerr << "--assume-yes and --assume-no exclude each other\n";
+    std::string strError;
+    if (!ParseFrontEndOptions(argc, argv, &parsed, &vecArgs, &strError)) {
+        std::cerr << strError << "\n";
         return 1;
     }
+    ConsoleOptions options;
+    options.bAssumeYes = parsed.bAssumeYes;
+    options.bAssumeNo = parsed.bAssumeNo;
     CConsoleFrontEnd frontEnd(options);
     g_pConsole = &frontEnd;
     signal(SIGINT, OnInterrupt);

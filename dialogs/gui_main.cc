@@ -1,0 +1,86 @@
+// TidewellKiro with both front ends: the window where a display is present,
+// the terminal with --headless or without one. Front-end options are taken
+// out of the command line first; the remaining words are the application's.
+#include <QApplication>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/tide_app.h"
+#include "console/console_front_end.h"
+#include "console/front_end_options.h"
+#include "controls/corvid_theme.h"
+#include "dialogs/qt_front_end.h"
+
+namespace {
+
+bool HasDisplay() {
+    for (const char* pName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* pValue = getenv(pName);
+        if (pValue != nullptr && *pValue != '\0')
+            return true;
+    }
+    return false;
+}
+
+CConsoleFrontEnd* g_pConsole = nullptr;
+
+// Ctrl-C asks a terminal run to stop as the Stop button does; a second one
+// ends the process.
+void OnInterrupt(int) {
+    static volatile sig_atomic_t s_nCount = 0;
+    s_nCount = s_nCount + 1;
+    if (s_nCount > 1 || g_pConsole == nullptr) {
+        signal(SIGINT, SIG_DFL);
+        raise(SIGINT);
+        return;
+    }
+    g_pConsole->RequestStop();
+}
+
+int RunConsole(const FrontEndOptions& parsed, const std::string& strCmdLine) {
+    ConsoleOptions options;
+    options.bAssumeYes = parsed.bAssumeYes;
+    options.bAssumeNo = parsed.bAssumeNo;
+    CConsoleFrontEnd frontEnd(options);
+    g_pConsole = &frontEnd;
+    signal(SIGINT, OnInterrupt);
+    CTideApp app(&frontEnd);
+    app.InitInstance(strCmdLine);
+    int nExit = app.ExitInstance();
+    g_pConsole = nullptr;
+    return nExit;
+}
+
+int RunWindow(int argc, char** argv, const std::string& strCmdLine) {
+    QApplication qapp(argc, argv);
+    // The main dialog runs its own loop; hiding it must not end the process.
+    QApplication::setQuitOnLastWindowClosed(false);
+    const std::map<std::string, std::string> mapNoOverrides;
+    g_CorvidTheme.SetTheme(false, &mapNoOverrides);
+    CQtFrontEnd frontEnd;
+    CTideApp app(&frontEnd);
+    app.InitInstance(strCmdLine);
+    return app.ExitInstance();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    FrontEndOptions parsed;
+    std::vector<const char*> vecArgs;
+    std::string strError;
+    if (!ParseFrontEndOptions(argc, argv, &parsed, &vecArgs, &strError)) {
+        std::cerr << strError << "\n";
+        return 1;
+    }
+    std::string strCmdLine = JoinCommandLine(static_cast<int>(vecArgs.size()), vecArgs.data());
+    if (parsed.bHeadless || !HasDisplay())
+        return RunConsole(parsed, strCmdLine);
+    // Qt sees only the program's name: the remaining words are ours.
+    int nQtArgc = 1;
+    return RunWindow(nQtArgc, argv, strCmdLine);
+}

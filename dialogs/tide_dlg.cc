@@ -1,0 +1,322 @@
+#include "dialogs/tide_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWindow>
+
+#include "app/tide_app.h"
+#include "app/tide_cfg.h"
+#include "controls/corvid_theme.h"
+#include "controls/resource_manager.h"
+#include "controls/resources.h"
+#include "dialogs/about_dlg.h"
+#include "dialogs/setup_dlg.h"
+#include "log/my_log.h"
+
+namespace {
+
+// The window's face is the background picture's size.
+constexpr int kClientWidth = 800;
+constexpr int kClientHeight = 450;
+
+const QFont& StepFont() {
+    return *g_ResourceManager.GetFont(QStringLiteral("Arial"), 8, 400);
+}
+
+const QFont& StatusFont() {
+    return *g_ResourceManager.GetFont(g_strDefaultFontFace, 9, 400);
+}
+
+}  // namespace
+
+CTideDlg::CTideDlg(CTideApp& app, ISyncFrontEnd* pFrontEnd, QWidget* pParent)
+    : QWidget(pParent, Qt::Window | Qt::FramelessWindowHint), m_app(app), m_pFrontEnd(pFrontEnd) {
+    setFixedSize(kClientWidth, kClientHeight);
+    setWindowIcon(QIcon(QPixmap::fromImage(LoadPngResource(kPngAppIcon))));
+    setMouseTracking(true);
+    m_clrBack = GetThemeColor(0);
+    InitPaintResources();
+}
+
+CTideDlg::~CTideDlg() = default;
+
+void CTideDlg::InitPaintResources() {
+    m_imgBack = LoadPngResource(kPngMainBack);
+    m_imgSetup = LoadPngResource(kPngSetup);
+    m_imgSetupHot = LoadPngResource(kPngSetupHot);
+    m_imgClose = LoadPngResource(kPngClose);
+    m_imgStart = LoadPngResource(kPngStart);
+    m_imgStartHot = LoadPngResource(kPngStartHot);
+    m_imgStop = LoadPngResource(kPngStop);
+    m_imgStopHot = LoadPngResource(kPngStopHot);
+    m_barImages.Load();
+    int nW = width();
+    int nH = height();
+    if (!m_imgClose.isNull()) {
+        m_rcClose = QRect(QPoint(nW - m_imgClose.width() - 10, 10), m_imgClose.size());
+    }
+    if (!m_barImages.IsComplete())
+        return;
+    int nBarWidth = m_barImages.GetBarWidth();
+    m_rcBar = QRect((nW - nBarWidth) / 2, nH - 25, nBarWidth, m_barImages.GetBarHeight());
+    // Right and bottom as exclusive edges, as the layout rules count them.
+    int nBarRight = m_rcBar.x() + m_rcBar.width();
+    int nBarBottom = m_rcBar.y() + m_rcBar.height();
+    m_rcStep = QRect(nBarRight - 22, nBarBottom + 2, 32, (nH - 2) - (nBarBottom + 2));
+    m_rcProgressRepaint = m_rcBar.united(
+        QRect(nBarRight + 4, m_rcBar.y() - 5, nW - (nBarRight + 4), m_rcBar.height() + 10));
+    m_rcStatus = m_rcBar.translated(1, -20);
+    if (!m_imgSetup.isNull() && !m_imgSetupHot.isNull()) {
+        m_rcSetup =
+            QRect(QPoint(nBarRight - m_imgSetup.width(), m_rcBar.y() - 2 - m_imgSetup.height()),
+                  m_imgSetup.size());
+    }
+    if (!m_imgStart.isNull() && !m_imgStartHot.isNull() && !m_imgStop.isNull() &&
+        !m_imgStopHot.isNull()) {
+        m_rcStartStop = QRect(QPoint(m_rcBar.x() - 3, m_rcBar.y() - 2 - m_imgStart.height()),
+                              m_imgStart.size());
+    }
+}
+
+void CTideDlg::InitDialog(bool bAutoStart) {
+    m_run.LoadSettings(m_app);
+    setWindowTitle(QStringLiteral("Corvid5@LoomhallKiro 업데이트"));
+    if (m_run.NeedsFirstSetup())
+        OnButtonSetup();
+    if (bAutoStart)
+        QMetaObject::invokeMethod(
+            this, [this] { OnAutoStart(); }, Qt::QueuedConnection);
+}
+
+int CTideDlg::DoModal() {
+    QEventLoop loop;
+    connect(this, &CTideDlg::closed, &loop, &QEventLoop::quit);
+    show();
+    loop.exec();
+    return 0;
+}
+
+void CTideDlg::OnAutoStart() {
+    show();
+    raise();
+    OnButtonStart();
+}
+
+void CTideDlg::OnButtonStart() {
+    if (m_bSyncRunning)
+        return;
+    m_nStep = 0;
+    if (m_pFrontEnd == nullptr)
+        return;
+    if (m_run.StartRun(m_app, m_pFrontEnd) == CRunController::kStarted) {
+        m_bSyncRunning = true;
+        repaint(m_rcStartStop);
+    }
+    update();
+}
+
+void CTideDlg::OnButtonStop() {
+    m_bSyncRunning = false;
+    m_run.RequestStop();
+    update(m_rcStartStop);
+}
+
+void CTideDlg::OnButtonSetup() {
+    if (m_run.GetCfg() == nullptr)
+        return;
+    CXSetupDlg dlg(m_run.GetCfg(), this);
+    if (dlg.DoModal() != CCorvidCustomDialog::kIdOk)
+        return;
+    dlg.ApplyTo(*m_run.GetCfg());
+    m_run.GetCfg()->SaveConfig();
+    m_run.OnSettingsSaved(m_app);
+}
+
+void CTideDlg::OnSyncEnd(int nCode) {
+    if (m_app.m_bResourceMode != 0) {
+        close();
+        return;
+    }
+    if (nCode != kSyncEndDone) {
+        m_bSyncRunning = false;
+        update(m_rcStartStop);
+        return;
+    }
+    // A failed start is logged by the launcher; the window closes anyway.
+    m_run.StartDevelopmentTool(m_app);
+    close();
+}
+
+void CTideDlg::OnOK() {
+    OnButtonStop();
+    close();
+}
+
+void CTideDlg::ShowAboutBox() {
+    CAboutDlg dlg(this);
+    dlg.exec();
+}
+
+void CTideDlg::SetProgress(int nDone, int nTotal) {
+    int nPercent = 0;
+    if (nDone == 1 && nTotal == 1) {
+        nPercent = 100;
+    } else if (nTotal != 0) {
+        nPercent = static_cast<int>(static_cast<long long>(nDone) * 100 / nTotal);
+    }
+    if (nPercent == m_nProgress)
+        return;
+    m_nProgress = nPercent;
+    update(m_rcProgressRepaint);
+}
+
+void CTideDlg::SetStatusText(const QString& strText) {
+    if (strText == m_strStatus)
+        return;
+    m_strStatus = strText;
+    update();
+}
+
+void CTideDlg::ResetProgress() {
+    m_nProgress = 0;
+    m_strStatus.clear();
+    update();
+}
+
+void CTideDlg::AdvanceStage() {
+    ++m_nStep;
+    update(m_rcStep);
+}
+
+QImage CTideDlg::Render() {
+    QImage img(size(), QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&img);
+    if (!m_imgBack.isNull()) {
+        p.drawImage(rect(), m_imgBack);
+    } else {
+        p.fillRect(rect(), m_clrBack);
+    }
+    if (!m_rcSetup.isEmpty())
+        p.drawImage(m_rcSetup.topLeft(), m_bHoverSetup ? m_imgSetupHot : m_imgSetup);
+    if (!m_rcClose.isEmpty())
+        p.drawImage(m_rcClose.topLeft(), m_imgClose);
+    if (!m_rcStartStop.isEmpty()) {
+        const QImage& img2 = m_bHoverStartStop ? (m_bSyncRunning ? m_imgStopHot : m_imgStartHot)
+                                               : (m_bSyncRunning ? m_imgStop : m_imgStart);
+        p.drawImage(m_rcStartStop.topLeft(), img2);
+    }
+    if (!m_rcBar.isEmpty())
+        DrawSliceProgress(p, m_rcBar, m_nProgress, m_barImages);
+    p.setPen(QColor(252, 252, 252));
+    // The status line sits above the bar, between the start/stop button and
+    // the settings icon, so that the user sees what the run is doing.
+    if (!m_strStatus.isEmpty() && !m_rcStatus.isEmpty()) {
+        int nLeft = m_rcStartStop.isEmpty() ? m_rcStatus.x() : m_rcStartStop.right() + 8;
+        int nRight = m_rcSetup.isEmpty() ? m_rcStatus.right() : m_rcSetup.left() - 8;
+        QRect rcText(nLeft, m_rcStatus.center().y() - 9, nRight - nLeft, 18);
+        p.setFont(StatusFont());
+        p.drawText(rcText, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   p.fontMetrics().elidedText(m_strStatus, Qt::ElideMiddle, rcText.width()));
+    }
+    if (m_nStep > 0 && !m_rcStep.isEmpty()) {
+        p.setFont(StepFont());
+        p.drawText(m_rcStep, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
+                   QString::asprintf("%d / 2", m_nStep));
+    }
+    return img;
+}
+
+void CTideDlg::paintEvent(QPaintEvent*) {
+    m_imgCache = Render();
+    QPainter p(this);
+    p.drawImage(0, 0, m_imgCache);
+}
+
+void CTideDlg::mousePressEvent(QMouseEvent* pEvent) {
+    if (pEvent->button() != Qt::LeftButton)
+        return;
+    QPoint pt = pEvent->position().toPoint();
+    if (m_rcSetup.contains(pt) || m_rcClose.contains(pt) || m_rcStartStop.contains(pt))
+        return;
+    QWindow* pWindow = windowHandle();
+    if (pWindow == nullptr || !pWindow->startSystemMove()) {
+        m_bDragging = true;
+        m_ptDragOffset = pEvent->globalPosition().toPoint() - pos();
+    }
+}
+
+void CTideDlg::mouseMoveEvent(QMouseEvent* pEvent) {
+    QPoint pt = pEvent->position().toPoint();
+    if (m_bDragging) {
+        move(pEvent->globalPosition().toPoint() - m_ptDragOffset);
+        return;
+    }
+    // Only the first flag that changes is acted on, as each move is small.
+    struct {
+        bool* pbFlag;
+        QRect rc;
+    } hot[] = {{&m_bHoverClose, m_rcClose},
+               {&m_bHoverSetup, m_rcSetup},
+               {&m_bHoverStartStop, m_rcStartStop}};
+    for (auto& area : hot) {
+        bool bInside = area.rc.contains(pt);
+        if (bInside != *area.pbFlag) {
+            *area.pbFlag = bInside;
+            update(area.rc);
+            break;
+        }
+    }
+    UpdateCursor();
+}
+
+void CTideDlg::UpdateCursor() {
+    if (m_bHoverClose || m_bHoverSetup || m_bHoverStartStop) {
+        setCursor(CursorFromId(kCursorHand));
+    } else {
+        unsetCursor();
+    }
+}
+
+void CTideDlg::mouseReleaseEvent(QMouseEvent* pEvent) {
+    if (pEvent->button() != Qt::LeftButton)
+        return;
+    m_bDragging = false;
+    QPoint pt = pEvent->position().toPoint();
+    if (m_rcSetup.contains(pt)) {
+        OnButtonSetup();
+    } else if (m_rcClose.contains(pt)) {
+        OnOK();
+    } else if (m_rcStartStop.contains(pt) && m_bHoverStartStop) {
+        if (m_bSyncRunning) {
+            OnButtonStop();
+        } else {
+            OnButtonStart();
+        }
+    }
+}
+
+void CTideDlg::keyPressEvent(QKeyEvent* pEvent) {
+    // Escape ends the window without raising the stop flag; the engine is
+    // stopped when it is destroyed.
+    if (pEvent->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(pEvent);
+}
+
+void CTideDlg::contextMenuEvent(QContextMenuEvent* pEvent) {
+    // Stands in for the system menu's about item of a framed window.
+    QMenu menu(this);
+    QAction* pAbout = menu.addAction(QStringLiteral("Tidewell Info(&A)..."));
+    if (menu.exec(pEvent->globalPos()) == pAbout)
+        ShowAboutBox();
+}
+
+void CTideDlg::closeEvent(QCloseEvent* pEvent) {
+    QWidget::closeEvent(pEvent);
+    emit closed();
+}

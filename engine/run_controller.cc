@@ -1,0 +1,104 @@
+#include "engine/run_controller.h"
+
+#include <strings.h>
+
+#include "app/message_box.h"
+#include "app/tide_app.h"
+#include "app/tide_cfg.h"
+#include "app/tide_globals.h"
+#include "engine/sync_engine.h"
+#include "engine/target_path.h"
+#include "log/my_log.h"
+#include "platform/file_system.h"
+#include "platform/profile.h"
+
+// The tool is a native program here, so it carries no ".exe".
+const char* const kToolExeName = "Corvid@LoomhallKiro";
+const char* const kUpdaterCaption = "Corvid5@LoomhallKiro 업데이트";
+
+CRunController::CRunController() = default;
+
+CRunController::~CRunController() = default;
+
+void CRunController::LoadSettings(CTideApp& app) {
+    m_mapSpecialDir = LoadSpecialDirMap();
+    m_strIniPath = platform::JoinPath(platform::JoinPath(g_szBaseDir, "config"), "Tidewell.ini");
+    m_bIniExisted = platform::FileExists(m_strIniPath);
+    m_pCfg = std::make_unique<CTideCfg>(m_strIniPath);
+    app.m_strToolExeName = kToolExeName;
+    if (app.m_bResourceMode != 0) {
+        std::string strTypes =
+            platform::GetProfileString("RESOURCE", "ALLOW_FILE_TYPE", "", m_strIniPath);
+        if (!strTypes.empty())
+            app.ParseAllowFileType(strTypes);
+    } else {
+        UpdateLinkNames(app.m_strProductName, m_pCfg->m_strLinkAppendName);
+    }
+}
+
+bool CRunController::NeedsFirstSetup() const {
+    if (!m_bIniExisted)
+        return true;
+    return m_pCfg != nullptr && m_pCfg->m_strLastSetupDate.empty() &&
+           strcasecmp(m_pCfg->m_strServer.c_str(), kDefaultServerHost) == 0;
+}
+
+void CRunController::OnSettingsSaved(CTideApp& app) {
+    app.m_strToolExeName = kToolExeName;
+    UpdateLinkNames(app.m_strProductName, m_pCfg->m_strLinkAppendName);
+}
+
+int CRunController::StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd) {
+    if (m_pCfg->IsValidConfig() != 1) {
+        pFrontEnd->ShowMessageBox("환경 정보가 올바르지 않습니다. 확인하여 주세요...",
+                                  kUpdaterCaption, kMbOk);
+        return kInvalidConfig;
+    }
+    if (m_pSyncEngine != nullptr) {
+        TideLog(1, "CTideDlg::OnButtonStart> Delete Previous Tide Engine");
+        m_pSyncEngine.reset();
+    }
+    TideLog(1, "CTideDlg::OnButtonStart> Create Tide Engine");
+    m_pSyncEngine = std::make_unique<CSyncEngine>();
+    m_pSyncEngine->m_dwConnectTimeOut = app.m_dwConnectTimeOut;
+    m_pSyncEngine->m_dwSendTimeOut = app.m_dwSendTimeOut;
+    m_pSyncEngine->m_dwRecvTimeOut = app.m_dwRecvTimeOut;
+    m_pSyncEngine->m_pDlg = pFrontEnd;
+    m_pSyncEngine->m_bResourceMode = app.m_bResourceMode;
+    int nRet = m_pSyncEngine->InitSyncEngine(m_pCfg.get());
+    if (nRet < 0) {
+        TideLog(1, "CTideDlg::OnButtonStart> Can't Init Sync Engine, RetVal = %d", nRet);
+        m_pSyncEngine.reset();
+        return kEngineFailed;
+    }
+    if (m_pSyncEngine->StartSyncThread() != 0) {
+        m_pSyncEngine.reset();
+        return kEngineFailed;
+    }
+    return kStarted;
+}
+
+void CRunController::RequestStop() {
+    if (m_pSyncEngine == nullptr)
+        return;
+    TideLog(1, "CTideDlg::OnButtonStop> Set m_pSyncEngine->m_nRequestStopFlag = 1");
+    m_pSyncEngine->m_nRequestStopFlag = 1;
+}
+
+bool CRunController::IsWorkerFinished() const {
+    return m_pSyncEngine == nullptr || m_pSyncEngine->IsWorkerFinished();
+}
+
+int CRunController::StartDevelopmentTool(CTideApp& app) {
+    app.m_strToolExeName = kToolExeName;
+    std::string strTool = platform::JoinPath(g_szBaseDir, app.m_strToolExeName);
+    // The engine's launcher knows how to start Windows and native programs;
+    // a run that ended without an engine borrows a fresh one for it.
+    CSyncEngine launcher;
+    CSyncEngine& engine = m_pSyncEngine != nullptr ? *m_pSyncEngine : launcher;
+    return engine.StartExeFileByShellExecute(strTool, g_szBaseDir, 0) == 0 ? 0 : 1;
+}
+
+void CRunController::EndRun() {
+    m_pSyncEngine.reset();
+}

@@ -1,0 +1,137 @@
+// The settings dialog: what it loads and shows, the combo rules, the
+// edition check for the tool's file, and what Save and Cancel write.
+#include <QLineEdit>
+#include <QtTest>
+
+#include "app/tide_app.h"
+#include "app/tide_cfg.h"
+#include "controls/corvid_theme.h"
+#include "controls/flat_check_box.h"
+#include "controls/flx_combo.h"
+#include "dialogs/qt_front_end.h"
+#include "dialogs/setup_dlg.h"
+#include "tests/dialogs/dialog_test_util.h"
+
+class SetupDlgTest : public QObject {
+    Q_OBJECT
+
+    static QLineEdit* Edit(CXSetupDlg& dlg, int nId) {
+        return static_cast<QLineEdit*>(dlg.GetControl(nId));
+    }
+    static CCorvidFlxComboBox* Combo(CXSetupDlg& dlg, int nId) {
+        return static_cast<CCorvidFlxComboBox*>(dlg.GetControl(nId));
+    }
+
+private slots:
+    void initTestCase() { g_CorvidTheme.SetTheme(false, nullptr); }
+
+    void loadsFieldsVisibilityAndStates() {
+        CTempDir dir;
+        dir.WriteFile("config/Tidewell.ini",
+                      ValidIni(8080, "SVR_HTTPS=7\r\n[RESOURCE]\r\nALLOW_FILE_TYPE=dll,ocx\r\n"));
+        CTideCfg cfg(dir.Sub("config/Tidewell.ini"));
+        cfg.m_strLocalBaseDir = dir.Path();
+        CXSetupDlg dlg(&cfg);
+        dlg.show();
+        QCOMPARE(Edit(dlg, CXSetupDlg::kIdServer)->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(Edit(dlg, CXSetupDlg::kIdPort)->text(), QStringLiteral("8080"));
+        QCOMPARE(Edit(dlg, CXSetupDlg::kIdBaseUrl)->text(), QStringLiteral("rel"));
+        QCOMPARE(Edit(dlg, CXSetupDlg::kIdListFile)->text(), QStringLiteral("_listfile.txt"));
+        QCOMPARE(Edit(dlg, CXSetupDlg::kIdSpan)->text(), QStringLiteral("5"));
+        QCOMPARE(Edit(dlg, CXSetupDlg::kIdAllowTypes)->text(), QStringLiteral("dll,ocx"));
+        QCOMPARE(Edit(dlg, CXSetupDlg::kIdLocalDir)->text(), QString::fromStdString(dir.Path()));
+        QVERIFY(!Edit(dlg, CXSetupDlg::kIdLocalDir)->isEnabled());
+        // An HTTPS mode outside 0..2 shows the first item.
+        QCOMPARE(Combo(dlg, CXSetupDlg::kIdHttps)->GetCurSel(), 0);
+        QCOMPARE(Combo(dlg, CXSetupDlg::kIdHttps)->count(), 3);
+        QCOMPARE(Combo(dlg, CXSetupDlg::kIdRegistryMode)->GetCurSel(), 2);
+        QCOMPARE(static_cast<CQuenbyDesignerFlatCheckBox*>(dlg.GetControl(CXSetupDlg::kIdEncodeUrl))
+                     ->GetCheck(),
+                 1);
+        for (int nId : {CXSetupDlg::kIdAlwaysRegistry, CXSetupDlg::kIdLinkAppend,
+                        CXSetupDlg::kIdRegistryMode}) {
+            QVERIFY2(dlg.GetControl(nId)->isHidden(), qPrintable(QString::number(nId)));
+        }
+        QVERIFY(!dlg.GetControl(CXSetupDlg::kIdAlwaysRegistry)->isEnabled());
+        for (int nId : {CXSetupDlg::kIdHttps, CXSetupDlg::kIdServer, CXSetupDlg::kIdPort,
+                        CXSetupDlg::kIdSpan, CXSetupDlg::kIdEncodeUrl, CXSetupDlg::kIdAllowTypes,
+                        CXSetupDlg::kIdGroup, CXSetupDlg::kIdSave}) {
+            QVERIFY2(dlg.GetControl(nId)->isVisible(), qPrintable(QString::number(nId)));
+        }
+    }
+
+    void editionComboNeedsTheToolsFile() {
+        CTempDir dir;
+        dir.WriteFile("config/Tidewell.ini", ValidIni(8080));
+        CQtFrontEnd frontEnd;
+        CTideApp app(&frontEnd);
+        app.m_strToolExeName = "Corvid@LoomhallKiro";
+        CTideCfg cfg(dir.Sub("config/Tidewell.ini"));
+        cfg.m_strLocalBaseDir = dir.Path();
+        cfg.m_nRunLoomhallVersion = 1;
+        {
+            CXSetupDlg dlg(&cfg);
+            dlg.show();
+            QVERIFY(dlg.GetControl(CXSetupDlg::kIdEdition)->isHidden());
+            QVERIFY(dlg.GetControl(CXSetupDlg::kIdEditionLabel)->isHidden());
+            QCOMPARE(cfg.m_nRunLoomhallVersion, 0);
+            QCOMPARE(QString::fromStdString(app.m_strToolExeName),
+                     QStringLiteral("Corvid@Loomhall"));
+        }
+        dir.WriteFile("Corvid@LoomhallKiro", "#!/bin/sh\n");
+        cfg.m_nRunLoomhallVersion = 1;
+        CXSetupDlg dlg(&cfg);
+        dlg.show();
+        // Kept hidden like its label, but left enabled with its selection.
+        QVERIFY(dlg.GetControl(CXSetupDlg::kIdEdition)->isEnabled());
+        QCOMPARE(Combo(dlg, CXSetupDlg::kIdEdition)->GetCurSel(), 1);
+    }
+
+    void saveAppliesTextsAndKeepsTheLocalFolder() {
+        CTempDir dir;
+        dir.WriteFile("config/Tidewell.ini", ValidIni(8080, "SVR_HTTPS=7\r\n"));
+        CTideCfg cfg(dir.Sub("config/Tidewell.ini"));
+        std::string strLocal = cfg.m_strLocalBaseDir;
+        CXSetupDlg dlg(&cfg);
+        dlg.show();
+        Edit(dlg, CXSetupDlg::kIdLocalDir)->setText(QStringLiteral("/elsewhere"));
+        Edit(dlg, CXSetupDlg::kIdPort)->setText(QStringLiteral("x81"));
+        Edit(dlg, CXSetupDlg::kIdSpan)->setText(QStringLiteral("12"));
+        Edit(dlg, CXSetupDlg::kIdServer)->setText(QStringLiteral("10.1.2.3"));
+        QTest::mouseClick(dlg.GetControl(CXSetupDlg::kIdEncodeUrl), Qt::LeftButton);
+        QTest::mouseClick(dlg.GetControl(CXSetupDlg::kIdSave), Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        dlg.ApplyTo(cfg);
+        QCOMPARE(cfg.m_nPort, 0);  // not a number
+        QCOMPARE(cfg.m_nTimeCheckSpan, 12);
+        QCOMPARE(cfg.m_strServer, std::string("10.1.2.3"));
+        QCOMPARE(cfg.m_nHttpsMode, 0);
+        QCOMPARE(cfg.m_nRegistryMode, 2);
+        QCOMPARE(cfg.m_bEncodeUrlUtf, 0);
+        QCOMPARE(cfg.m_strLocalBaseDir, strLocal);
+    }
+
+    void cancelLeavesTheIniAlone() {
+        CTempDir dir;
+        std::string strIni = ValidIni(8080, "SVR_HTTPS=7\r\n");
+        dir.WriteFile("config/Tidewell.ini", strIni);
+        g_szBaseDir = dir.Path();
+        CQtFrontEnd frontEnd;
+        CTideApp app(&frontEnd);
+        CTideDlg* pDlg = frontEnd.CreateMainDialog(app);
+        pDlg->InitDialog(false);
+        CModalWatcher watcher([](QWidget* p) {
+            if (auto* pSetup = qobject_cast<CXSetupDlg*>(p)) {
+                static_cast<QLineEdit*>(pSetup->GetControl(CXSetupDlg::kIdServer))
+                    ->setText(QStringLiteral("10.9.9.9"));
+                QTest::mouseClick(pSetup->GetControl(CXSetupDlg::kIdCancelButton), Qt::LeftButton);
+            }
+        });
+        pDlg->OnButtonSetup();
+        QCOMPARE(ReadWholeFile(dir.Sub("config/Tidewell.ini")), strIni);
+        frontEnd.Shutdown();
+    }
+};
+
+QTEST_MAIN(SetupDlgTest)
+#include "setup_dlg_test.moc"

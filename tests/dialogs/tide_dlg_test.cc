@@ -1,0 +1,269 @@
+// The main window: hot areas for the shipped pictures, the progress and
+// step rules as painted, the clicks on its areas, the first-use settings,
+// and the end of a run for each code.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QLineEdit>
+
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+
+#include "app/tide_app.h"
+#include "app/tide_cfg.h"
+#include "controls/corvid_theme.h"
+#include "controls/resources.h"
+#include "dialogs/qt_front_end.h"
+#include "dialogs/setup_dlg.h"
+#include "dialogs/tide_dlg.h"
+#include "platform/file_system.h"
+#include "tests/dialogs/dialog_test_util.h"
+
+namespace {
+
+const char* const kToolScript =
+    "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/tool-started.tmp\" && "
+    "mv \"$(dirname \"$0\")/tool-started.tmp\" \"$(dirname \"$0\")/tool-started\"\n";
+
+// Any pixel of rc close to the step counter's colour.
+bool HasStepText(const QImage& img, const QRect& rc) {
+    for (int y = rc.top(); y <= rc.bottom(); ++y) {
+        for (int x = rc.left(); x <= rc.right(); ++x) {
+            QColor clr = img.pixelColor(x, y);
+            if (clr.red() > 230 && clr.green() > 230 && clr.blue() > 230)
+                return true;
+        }
+    }
+    return false;
+}
+
+// A loopback port that nothing listens on: bound, then released.
+int ClosedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLen = sizeof(addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), nLen);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &nLen);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+}  // namespace
+
+class TideDlgTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CTempDir> m_pDir;
+    std::unique_ptr<CQtFrontEnd> m_pFrontEnd;
+    std::unique_ptr<CTideApp> m_pApp;
+
+    CTideDlg* MakeDialog(const std::string& strIni) {
+        m_pDir = std::make_unique<CTempDir>();
+        // Start-up makes the config folder before the window exists.
+        RunShell("mkdir -p '" + m_pDir->Sub("config") + "'");
+        if (!strIni.empty())
+            m_pDir->WriteFile("config/Tidewell.ini", strIni);
+        g_szBaseDir = m_pDir->Path();
+        m_pFrontEnd = std::make_unique<CQtFrontEnd>();
+        m_pApp = std::make_unique<CTideApp>(m_pFrontEnd.get());
+        return m_pFrontEnd->CreateMainDialog(*m_pApp);
+    }
+
+private slots:
+    void initTestCase() { g_CorvidTheme.SetTheme(false, nullptr); }
+
+    void cleanup() {
+        if (m_pFrontEnd)
+            m_pFrontEnd->Shutdown();
+        m_pFrontEnd.reset();
+        m_pApp.reset();
+        m_pDir.reset();
+    }
+
+    void hotAreasFollowTheShippedPictures() {
+        CTideDlg* pDlg = MakeDialog("");
+        QCOMPARE(pDlg->size(), QSize(800, 450));
+        // 6 + 686 + 6 wide, centred, 25 pixels above the bottom.
+        QCOMPARE(pDlg->GetBarRect(), QRect(51, 425, 698, 6));
+        QCOMPARE(pDlg->GetCloseRect(), QRect(778, 10, 12, 12));
+        QCOMPARE(pDlg->GetStepRect(), QRect(727, 433, 32, 15));
+        QCOMPARE(pDlg->GetProgressRepaintRect(), QRect(51, 420, 749, 16));
+        QCOMPARE(pDlg->GetStatusRect(), QRect(52, 405, 698, 6));
+        QCOMPARE(pDlg->GetSetupRect(), QRect(725, 399, 24, 24));
+        QCOMPARE(pDlg->GetStartStopRect(), QRect(48, 399, 24, 24));
+    }
+
+    void progressKeepsIntegerPercentages() {
+        CTideDlg* pDlg = MakeDialog("");
+        pDlg->SetProgress(1, 1);
+        QCOMPARE(pDlg->GetProgress(), 100);
+        pDlg->SetProgress(0, 0);
+        QCOMPARE(pDlg->GetProgress(), 0);
+        pDlg->SetProgress(1, 3);
+        QCOMPARE(pDlg->GetProgress(), 33);
+        pDlg->SetProgress(2, 3);
+        QCOMPARE(pDlg->GetProgress(), 66);
+        pDlg->SetStatusText(QStringLiteral("a.txt"));
+        pDlg->ResetProgress();
+        QCOMPARE(pDlg->GetProgress(), 0);
+        QVERIFY(pDlg->GetStatus().isEmpty());
+        // The bar as painted matches the bar drawn on its own.
+        pDlg->SetProgress(1, 2);
+        QImage imgFace = pDlg->Render();
+        CSliceBarImages images;
+        QVERIFY(images.Load());
+        QImage imgBar(pDlg->GetBarRect().size(), QImage::Format_ARGB32_Premultiplied);
+        imgBar.fill(Qt::transparent);
+        QPainter p(&imgBar);
+        DrawSliceProgress(p, QRect(QPoint(0, 0), imgBar.size()), 50, images);
+        p.end();
+        QRect rcBar = pDlg->GetBarRect();
+        // Slice 343 is filled at 50 %, slice 344 is not: (50 - 1) * 7 = 343.
+        int nFilledX = rcBar.x() + images.imgFullLeft.width() + 343;
+        QCOMPARE(imgFace.pixelColor(nFilledX, rcBar.y() + 3),
+                 imgFace.pixelColor(rcBar.x() + images.imgFullLeft.width(), rcBar.y() + 3));
+        QVERIFY(imgFace.pixelColor(nFilledX + 1, rcBar.y() + 3) !=
+                imgFace.pixelColor(nFilledX, rcBar.y() + 3));
+    }
+
+    void stepCounterStartsAtOneAndRestartsAtZero() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(0));
+        pDlg->InitDialog(false);
+        QCOMPARE(pDlg->GetStep(), 1);
+        QVERIFY(HasStepText(pDlg->Render(), pDlg->GetStepRect()));
+        // A port of 0 fails the configuration check: the box, no run.
+        QString strText;
+        CModalWatcher watcher([&](QWidget* p) { DismissBox(p, &strText); });
+        pDlg->OnButtonStart();
+        QCOMPARE(strText, QStringLiteral("환경 정보가 올바르지 않습니다. 확인하여 주세요..."));
+        QVERIFY(!pDlg->IsSyncRunning());
+        QCOMPARE(pDlg->GetStep(), 0);
+        QVERIFY(!HasStepText(pDlg->Render(), pDlg->GetStepRect()));
+        pDlg->AdvanceStage();
+        pDlg->AdvanceStage();
+        QCOMPARE(pDlg->GetStep(), 2);
+        QVERIFY(HasStepText(pDlg->Render(), pDlg->GetStepRect()));
+    }
+
+    void settingsAreaOpensTheSettingsAndCloseAreaCloses() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(8080));
+        pDlg->InitDialog(false);
+        pDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pDlg));
+        bool bSawSettings = false;
+        CModalWatcher watcher([&](QWidget* p) {
+            if (auto* pSetup = qobject_cast<CXSetupDlg*>(p)) {
+                bSawSettings = true;
+                pSetup->reject();
+            }
+        });
+        QTest::mouseClick(pDlg, Qt::LeftButton, {}, pDlg->GetSetupRect().center());
+        QVERIFY(bSawSettings);
+        QVERIFY(pDlg->isVisible());
+
+        // Hover gives the hand; outside the areas the default cursor.
+        QTest::mouseMove(pDlg, pDlg->GetCloseRect().center());
+        QCOMPARE(pDlg->cursor().shape(), CursorFromId(kCursorHand).shape());
+        QTest::mouseMove(pDlg, QPoint(400, 200));
+        QCOMPARE(pDlg->cursor().shape(), Qt::ArrowCursor);
+
+        QSignalSpy closed(pDlg, &CTideDlg::closed);
+        QTest::mouseClick(pDlg, Qt::LeftButton, {}, pDlg->GetCloseRect().center());
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!pDlg->isVisible());
+    }
+
+    void startStopAreaStartsAndStops() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(ClosedPort()));
+        pDlg->InitDialog(false);
+        pDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pDlg));
+        QString strError;
+        CModalWatcher watcher([&](QWidget* p) { DismissBox(p, &strError); });
+        QPoint pt = pDlg->GetStartStopRect().center();
+        QImage imgIdle = pDlg->Render().copy(pDlg->GetStartStopRect());
+        QTest::mouseMove(pDlg, pt);
+        QTest::mouseClick(pDlg, Qt::LeftButton, {}, pt);
+        QVERIFY(pDlg->IsSyncRunning());
+        QVERIFY(pDlg->Render().copy(pDlg->GetStartStopRect()) != imgIdle);
+        // Nothing answers: the error box comes from the worker, then the
+        // failed end leaves the window open and idle.
+        QTRY_VERIFY_WITH_TIMEOUT(!pDlg->IsSyncRunning(), 30000);
+        QVERIFY(strError.startsWith(QStringLiteral("리스트 파일 정보를 가져오는 도중에")));
+        QVERIFY(pDlg->isVisible());
+
+        // Start again and stop at once: idle, and the engine's flag is up.
+        QTest::mouseClick(pDlg, Qt::LeftButton, {}, pt);
+        QVERIFY(pDlg->IsSyncRunning());
+        QTest::mouseClick(pDlg, Qt::LeftButton, {}, pt);
+        QVERIFY(!pDlg->IsSyncRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(pDlg->GetRunController().IsWorkerFinished(), 30000);
+    }
+
+    void settingsOpenOnFirstUseAndSaveThroughTheWindow() {
+        CTideDlg* pDlg = MakeDialog("");
+        bool bSawSettings = false;
+        CModalWatcher watcher([&](QWidget* p) {
+            if (auto* pSetup = qobject_cast<CXSetupDlg*>(p)) {
+                bSawSettings = true;
+                static_cast<QLineEdit*>(pSetup->GetControl(CXSetupDlg::kIdServer))
+                    ->setText(QStringLiteral("10.0.0.7"));
+                QTest::mouseClick(pSetup->GetControl(CXSetupDlg::kIdSave), Qt::LeftButton);
+            }
+        });
+        pDlg->InitDialog(false);
+        QVERIFY(bSawSettings);
+        CTideCfg cfg(m_pDir->Sub("config/Tidewell.ini"));
+        QCOMPARE(QString::fromStdString(cfg.m_strServer), QStringLiteral("10.0.0.7"));
+        QVERIFY(!cfg.m_strLastSetupDate.empty());
+        QCOMPARE(QString::fromStdString(m_pApp->m_strToolExeName),
+                 QStringLiteral("Corvid@LoomhallKiro"));
+
+        // Saved once, the next start goes straight to the update.
+        bSawSettings = false;
+        CQtFrontEnd frontEnd;
+        CTideApp app(&frontEnd);
+        frontEnd.CreateMainDialog(app)->InitDialog(false);
+        QVERIFY(!bSawSettings);
+        frontEnd.Shutdown();
+    }
+
+    void syncEndActsOnItsCode() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(8080));
+        pDlg->InitDialog(false);
+        m_pDir->WriteFile("Corvid@LoomhallKiro", kToolScript);
+        QVERIFY(RunShell("chmod 755 '" + m_pDir->Sub("Corvid@LoomhallKiro") + "'") == 0);
+        pDlg->show();
+        QSignalSpy closed(pDlg, &CTideDlg::closed);
+        pDlg->OnSyncEnd(2);
+        pDlg->OnSyncEnd(3);
+        QCOMPARE(closed.count(), 0);
+        QVERIFY(!pDlg->IsSyncRunning());
+        QVERIFY(!platform::FileExists(m_pDir->Sub("tool-started")));
+        pDlg->OnSyncEnd(0);
+        QCOMPARE(closed.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(platform::FileExists(m_pDir->Sub("tool-started")), 10000);
+        QCOMPARE(ReadWholeFile(m_pDir->Sub("tool-started")), m_pDir->Path() + "\n");
+    }
+
+    void resourceModeClosesWithoutTheTool() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(8080));
+        m_pApp->m_bResourceMode = 1;
+        pDlg->InitDialog(false);
+        m_pDir->WriteFile("Corvid@LoomhallKiro", kToolScript);
+        QVERIFY(RunShell("chmod 755 '" + m_pDir->Sub("Corvid@LoomhallKiro") + "'") == 0);
+        pDlg->show();
+        QSignalSpy closed(pDlg, &CTideDlg::closed);
+        pDlg->OnSyncEnd(3);
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!platform::FileExists(m_pDir->Sub("tool-started")));
+    }
+};
+
+QTEST_MAIN(TideDlgTest)
+#include "tide_dlg_test.moc"
