@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QThread>
 #include <QWindow>
 
 #include "app/tide_app.h"
@@ -152,6 +153,8 @@ void CTideDlg::OnSyncEnd(int nCode) {
 
 void CTideDlg::OnOK() {
     OnButtonStop();
+    // A moment for the worker to notice the flag before the window goes.
+    QThread::msleep(200);
     close();
 }
 

@@ -101,6 +101,19 @@ private slots:
         QCOMPARE(ReadWholeFile(strInstall + "/tool-started"), strInstall + "\n");
         frontEnd.Shutdown();
     }
+
+    void noDisplayMeansTheTerminal() {
+        // Without DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM the executable
+        // cannot open a window: the terminal reports the missing settings.
+        CTempDir dir;
+        std::string strExe = dir.Sub("TidewellKiro");
+        QCOMPARE(RunShell("cp '" TIDEWELL_BINARY_DIR "/console/TidewellKiro' '" + strExe + "'"), 0);
+        int nExit = RunShell("env -i HOME='" + dir.Path() + "' PATH=/usr/bin:/bin '" + strExe +
+                             "' 1 </dev/null >'" + dir.Sub("out.txt") + "' 2>&1");
+        QCOMPARE(nExit, 1);
+        QVERIFY(ReadWholeFile(dir.Sub("out.txt")).find("설정 파일이 없습니다") !=
+                std::string::npos);
+    }
 };
 
 QTEST_MAIN(GuiUpdateRunTest)
