@@ -11,6 +11,8 @@
 #include <QtTest>
 #include <memory>
 
+#include <QPushButton>
+#include "app/message_box.h"
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
 #include "controls/corvid_theme.h"
@@ -18,6 +20,7 @@
 #include "dialogs/qt_front_end.h"
 #include "dialogs/setup_dlg.h"
 #include "dialogs/tide_dlg.h"
+#include "dialogs/tide_message_box.h"
 #include "platform/file_system.h"
 #include "tests/dialogs/dialog_test_util.h"
 
@@ -249,6 +252,31 @@ private slots:
         QCOMPARE(closed.count(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(platform::FileExists(m_pDir->Sub("tool-started")), 10000);
         QCOMPARE(ReadWholeFile(m_pDir->Sub("tool-started")), m_pDir->Path() + "\n");
+    }
+
+    void messageBoxesKeepTheirButtonsAndAnswers() {
+        // The failure question: yes/no, "no" by default, Escape answers no.
+        const unsigned nQuestion = kMbYesNo | kMbIconQuestion | kMbDefButton2;
+        std::unique_ptr<QMessageBox> pBox(
+            CreateTideMessageBox(nullptr, "a\r\nb", "오류 확인", nQuestion));
+        QCOMPARE(pBox->windowTitle(), QStringLiteral("오류 확인"));
+        QCOMPARE(pBox->text(), QStringLiteral("a\nb"));
+        QCOMPARE(pBox->icon(), QMessageBox::Question);
+        QCOMPARE(pBox->buttons().size(), 2);
+        QCOMPARE(pBox->defaultButton()->text(), QStringLiteral("아니요(&N)"));
+        QCOMPARE(TideMessageBoxAnswer(pBox.get(), nQuestion), int(kIdNo));
+        CModalWatcher yes([](QWidget* p) {
+            if (auto* pShown = qobject_cast<QMessageBox*>(p))
+                pShown->buttons()[0]->click();
+        });
+        QCOMPARE(ShowTideMessageBox(nullptr, "go on?", "오류 확인", nQuestion), int(kIdYes));
+
+        std::unique_ptr<QMessageBox> pError(
+            CreateTideMessageBox(nullptr, "x", "오류", kMbOk | kMbIconError));
+        QCOMPARE(pError->icon(), QMessageBox::Critical);
+        QCOMPARE(pError->buttons().size(), 1);
+        QCOMPARE(pError->buttons()[0]->text(), QStringLiteral("확인"));
+        QCOMPARE(TideMessageBoxAnswer(pError.get(), kMbOk), int(kIdOk));
     }
 
     void resourceModeClosesWithoutTheTool() {
