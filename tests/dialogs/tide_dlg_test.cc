@@ -181,6 +181,25 @@ private slots:
         QVERIFY(!pDlg->isVisible());
     }
 
+    void pressOutsideTheAreasDragsTheWindow() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(8080));
+        pDlg->InitDialog(false);
+        pDlg->move(100, 100);
+        pDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pDlg));
+        QPoint ptStart = pDlg->pos();
+        QTest::mousePress(pDlg, Qt::LeftButton, {}, QPoint(400, 200));
+        QTest::mouseMove(pDlg, QPoint(450, 230));
+        QTest::mouseRelease(pDlg, Qt::LeftButton, {}, QPoint(450, 230));
+        QCOMPARE(pDlg->pos(), ptStart + QPoint(50, 30));
+        // A press on a hot area does not drag.
+        QTest::mousePress(pDlg, Qt::LeftButton, {}, pDlg->GetSetupRect().center());
+        QTest::mouseMove(pDlg, QPoint(300, 300));
+        QCOMPARE(pDlg->pos(), ptStart + QPoint(50, 30));
+        CModalWatcher watcher([](QWidget* p) { static_cast<QDialog*>(p)->reject(); });
+        QTest::mouseRelease(pDlg, Qt::LeftButton, {}, pDlg->GetSetupRect().center());
+    }
+
     void startStopAreaStartsAndStops() {
         CTideDlg* pDlg = MakeDialog(ValidIni(ClosedPort()));
         pDlg->InitDialog(false);
