@@ -10,6 +10,7 @@
 #include <string>
 
 #include "log/my_log.h"
+#include "tests/support/env_var.h"
 #include "tests/support/temp_dir.h"
 
 class CLogCapture {
@@ -37,30 +38,6 @@ private:
     std::unique_ptr<CMyLog> m_pLog;
 };
 
-// Sets (or with nullopt removes) an environment variable until destroyed.
-class CEnvVar {
-public:
-    CEnvVar(const char* pszName, std::optional<std::string> value) : m_strName(pszName) {
-        const char* pszOld = getenv(pszName);
-        if (pszOld != nullptr)
-            m_old = pszOld;
-        Apply(value);
-    }
-    ~CEnvVar() { Apply(m_old); }
-    CEnvVar(const CEnvVar&) = delete;
-    CEnvVar& operator=(const CEnvVar&) = delete;
-
-private:
-    void Apply(const std::optional<std::string>& value) {
-        if (value) {
-            setenv(m_strName.c_str(), value->c_str(), 1);
-        } else {
-            unsetenv(m_strName.c_str());
-        }
-    }
-    std::string m_strName;
-    std::optional<std::string> m_old;
-};
 
 // The process's time zone set to a TZ value until destroyed.
 class CTimeZone {
