@@ -242,6 +242,13 @@ void CTideDlg::mousePressEvent(QMouseEvent* pEvent) {
     if (pEvent->button() != Qt::LeftButton)
         return;
     QPoint pt = pEvent->position().toPoint();
+    if (m_rcStartStop.contains(pt) && !m_bHoverStartStop) {
+        // A press without a move since the pointer came back (a box closed
+        // over it) still counts as hovering.
+        m_bHoverStartStop = true;
+        UpdateCursor();
+        update(m_rcStartStop);
+    }
     if (m_rcSetup.contains(pt) || m_rcClose.contains(pt) || m_rcStartStop.contains(pt))
         return;
     QWindow* pWindow = windowHandle();
@@ -299,6 +306,16 @@ void CTideDlg::mouseReleaseEvent(QMouseEvent* pEvent) {
             OnButtonStart();
         }
     }
+}
+
+void CTideDlg::leaveEvent(QEvent* pEvent) {
+    // A pointer that leaves the window from a hot area leaves no icon lit.
+    if (m_bHoverClose || m_bHoverSetup || m_bHoverStartStop) {
+        m_bHoverClose = m_bHoverSetup = m_bHoverStartStop = false;
+        UpdateCursor();
+        update();
+    }
+    QWidget::leaveEvent(pEvent);
 }
 
 void CTideDlg::keyPressEvent(QKeyEvent* pEvent) {

@@ -68,6 +68,7 @@ protected:
     void mousePressEvent(QMouseEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    void leaveEvent(QEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
     void closeEvent(QCloseEvent* pEvent) override;

@@ -174,6 +174,14 @@ private slots:
         QCOMPARE(pDlg->cursor().shape(), CursorFromId(kCursorHand).shape());
         QTest::mouseMove(pDlg, QPoint(400, 200));
         QCOMPARE(pDlg->cursor().shape(), Qt::ArrowCursor);
+        // Leaving the window from the settings icon puts its normal picture back.
+        QImage imgNormal = pDlg->Render().copy(pDlg->GetSetupRect());
+        QTest::mouseMove(pDlg, pDlg->GetSetupRect().center());
+        QVERIFY(pDlg->Render().copy(pDlg->GetSetupRect()) != imgNormal);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(pDlg, &leave);
+        QCOMPARE(pDlg->Render().copy(pDlg->GetSetupRect()), imgNormal);
+        QCOMPARE(pDlg->cursor().shape(), Qt::ArrowCursor);
 
         QSignalSpy closed(pDlg, &CTideDlg::closed);
         QTest::mouseClick(pDlg, Qt::LeftButton, {}, pDlg->GetCloseRect().center());
