@@ -2,7 +2,6 @@
 // the terminal with --headless or without one. Front-end options are taken
 // out of the command line first; the remaining words are the application's.
 #include <QApplication>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -10,7 +9,7 @@
 #include <vector>
 
 #include "app/tide_app.h"
-#include "console/console_front_end.h"
+#include "console/console_run.h"
 #include "console/front_end_options.h"
 #include "controls/corvid_theme.h"
 #include "dialogs/qt_front_end.h"
@@ -24,35 +23,6 @@ bool HasDisplay() {
             return true;
     }
     return false;
-}
-
-CConsoleFrontEnd* g_pConsole = nullptr;
-
-// Ctrl-C asks a terminal run to stop as the Stop button does; a second one
-// ends the process.
-void OnInterrupt(int) {
-    static volatile sig_atomic_t s_nCount = 0;
-    s_nCount = s_nCount + 1;
-    if (s_nCount > 1 || g_pConsole == nullptr) {
-        signal(SIGINT, SIG_DFL);
-        raise(SIGINT);
-        return;
-    }
-    g_pConsole->RequestStop();
-}
-
-int RunConsole(const FrontEndOptions& parsed, const std::string& strCmdLine) {
-    ConsoleOptions options;
-    options.bAssumeYes = parsed.bAssumeYes;
-    options.bAssumeNo = parsed.bAssumeNo;
-    CConsoleFrontEnd frontEnd(options);
-    g_pConsole = &frontEnd;
-    signal(SIGINT, OnInterrupt);
-    CTideApp app(&frontEnd);
-    app.InitInstance(strCmdLine);
-    int nExit = app.ExitInstance();
-    g_pConsole = nullptr;
-    return nExit;
 }
 
 int RunWindow(int argc, char** argv, const std::string& strCmdLine) {
@@ -79,7 +49,7 @@ int main(int argc, char** argv) {
     }
     std::string strCmdLine = JoinCommandLine(static_cast<int>(vecArgs.size()), vecArgs.data());
     if (parsed.bHeadless || !HasDisplay())
-        return RunConsole(parsed, strCmdLine);
+        return RunConsoleApp(parsed, strCmdLine);
     // Qt sees only the program's name: the remaining words are ours.
     int nQtArgc = 1;
     return RunWindow(nQtArgc, argv, strCmdLine);

@@ -1,0 +1,40 @@
+#include "console/console_run.h"
+
+#include <csignal>
+
+#include "app/tide_app.h"
+#include "console/console_front_end.h"
+
+namespace {
+
+CConsoleFrontEnd* g_pConsole = nullptr;
+
+// Ctrl-C asks the run to stop as the window's Stop button does; a second
+// one ends the process.
+void OnInterrupt(int) {
+    static volatile sig_atomic_t s_nCount = 0;
+    s_nCount = s_nCount + 1;
+    if (s_nCount > 1 || g_pConsole == nullptr) {
+        signal(SIGINT, SIG_DFL);
+        raise(SIGINT);
+        return;
+    }
+    g_pConsole->RequestStop();
+}
+
+}  // namespace
+
+int RunConsoleApp(const FrontEndOptions& options, const std::string& strCmdLine) {
+    ConsoleOptions consoleOptions;
+    consoleOptions.bAssumeYes = options.bAssumeYes;
+    consoleOptions.bAssumeNo = options.bAssumeNo;
+    CConsoleFrontEnd frontEnd(consoleOptions);
+    g_pConsole = &frontEnd;
+    signal(SIGINT, OnInterrupt);
+    CTideApp app(&frontEnd);
+    app.InitInstance(strCmdLine);
+    int nExit = app.ExitInstance();
+    signal(SIGINT, SIG_DFL);
+    g_pConsole = nullptr;
+    return nExit;
+}

@@ -1,0 +1,11 @@
+// Runs the application with the terminal front end: the whole life of a
+// headless process, used by both executables' main().
+#pragma once
+
+#include <string>
+
+#include "console/front_end_options.h"
+
+// strCmdLine is the command line left after the front-end options.
+// Returns the process exit status.
+int RunConsoleApp(const FrontEndOptions& options, const std::string& strCmdLine);
