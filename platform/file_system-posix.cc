@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -25,6 +27,7 @@ bool GetFileStatus(const std::string& strPath, FileStatus* pStatus) {
     pStatus->nModifyTime = static_cast<int64_t>(st.st_mtime);
     pStatus->bDirectory = S_ISDIR(st.st_mode);
     pStatus->bReadOnly = (st.st_mode & S_IWUSR) == 0;
+    pStatus->nDevice = static_cast<uint64_t>(st.st_dev);
     return true;
 }
 
@@ -120,6 +123,36 @@ bool CopyFileOver(const std::string& strFrom, const std::string& strTo) {
         timespec times[2] = {st.st_atim, st.st_mtim};
         utimensat(AT_FDCWD, strTo.c_str(), times, 0);
     }
+    errno = nErr;
+    return bOk;
+}
+
+bool SameFileContent(const std::string& strA, const std::string& strB) {
+    FileStatus a, b;
+    if (!GetFileStatus(strA, &a) || !GetFileStatus(strB, &b) || a.nSize != b.nSize) return false;
+    std::FILE* fpA = std::fopen(strA.c_str(), "rbe");
+    std::FILE* fpB = std::fopen(strB.c_str(), "rbe");
+    bool bSame = fpA != nullptr && fpB != nullptr;
+    static constexpr size_t kBlock = 1 << 16;
+    std::vector<char> bufA(kBlock), bufB(kBlock);
+    while (bSame) {
+        size_t nA = std::fread(bufA.data(), 1, kBlock, fpA);
+        size_t nB = std::fread(bufB.data(), 1, kBlock, fpB);
+        bSame = nA == nB && std::memcmp(bufA.data(), bufB.data(), nA) == 0 && !std::ferror(fpA) &&
+                !std::ferror(fpB);
+        if (nA < kBlock) break;
+    }
+    if (fpA != nullptr) std::fclose(fpA);
+    if (fpB != nullptr) std::fclose(fpB);
+    return bSame;
+}
+
+bool SyncFileSystemOf(const std::string& strPath) {
+    int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool bOk = syncfs(fd) == 0;
+    int nErr = errno;
+    close(fd);
     errno = nErr;
     return bOk;
 }

@@ -22,6 +22,7 @@ struct FileStatus {
     int64_t nModifyTime = 0;  // Unix seconds
     bool bDirectory = false;
     bool bReadOnly = false;  // no write permission for the owner
+    uint64_t nDevice = 0;    // the file system that holds it
 };
 
 bool GetFileStatus(const std::string& strPath, FileStatus* pStatus);
@@ -41,6 +42,11 @@ bool DeleteFile(const std::string& strPath);
 bool MoveFileReplace(const std::string& strFrom, const std::string& strTo);
 // Copies contents, permission bits and modification time, overwriting the target.
 bool CopyFileOver(const std::string& strFrom, const std::string& strTo);
+// True when both files can be read and hold the same bytes.
+bool SameFileContent(const std::string& strA, const std::string& strB);
+// Writes everything cached for the file system that holds strPath to the
+// disk (syncfs), so that what a run reports done survives a power cut.
+bool SyncFileSystemOf(const std::string& strPath);
 
 struct DirEntry {
     std::string strName;

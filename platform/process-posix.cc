@@ -29,7 +29,15 @@ bool InitSockets() {
     struct sigaction sa {};
     sa.sa_handler = SIG_IGN;
     sigemptyset(&sa.sa_mask);
+    // A file-size limit makes the write fail (EFBIG) instead of killing the
+    // process, so the download fails like one on a full disk.
+    sigaction(SIGXFSZ, &sa, nullptr);
     return sigaction(SIGPIPE, &sa, nullptr) == 0;
+}
+
+void EndProcessNow(int nExitCode) {
+    std::fflush(nullptr);
+    _exit(nExitCode);
 }
 
 std::string GetExecutablePath() {

@@ -10,8 +10,14 @@ namespace platform {
 extern const char* const kExeSuffix;
 
 // Prepares the process for network use (on Linux: a write to a closed
-// socket must fail with EPIPE instead of killing the process).
+// socket must fail with EPIPE instead of killing the process, and so must a
+// write past a file-size limit, with EFBIG).
 bool InitSockets();
+
+// Ends the process at once with nExitCode: standard streams are flushed,
+// nothing else runs (no destructors, no exit handlers). For a process that
+// must end while one of its threads is stuck.
+[[noreturn]] void EndProcessNow(int nExitCode);
 
 // Full path of the running executable; empty when unknown.
 std::string GetExecutablePath();
