@@ -1,9 +1,12 @@
 // The check pass and the download pass over the list file's items.
 #include <exception>
+#include <set>
+#include <vector>
 
 #include "app/message_box.h"
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
+#include "engine/leftovers.h"
 #include "engine/sync_engine.h"
 #include "log/my_log.h"
 #include "platform/file_system.h"
@@ -32,6 +35,7 @@ std::unique_ptr<FileItem> PostProcessCopy(const FileItem& item) {
     pCopy->m_strTargetFile = item.m_strTargetFile;
     pCopy->m_bSizeUnknown = item.m_bSizeUnknown;
     pCopy->m_nGzip = item.m_nGzip;
+    pCopy->m_bSizeEncoded = item.m_bSizeEncoded;
     return pCopy;
 }
 
@@ -57,6 +61,13 @@ int CSyncEngine::DownloadFilesInListFromServer() {
             m_pDlg->SetProgress(i, n);
             m_pDlg->SetStatusText(kCheckingTargets);
 
+            if (item.m_bUnsafeTarget != 0) {
+                // Refused when the list was read: a failed file, never touched.
+                item.m_bDownloaded = 0;
+                if (item.m_bPassOnFail == 0) nResult = 0;
+                if (m_nRequestStopFlag != 0) return nResult;
+                continue;
+            }
             bool bNeedHead = item.m_bSizeUnknown == 1
                                  ? item.m_strModifyTime.empty()
                                  : (item.m_strFileSize.empty() || item.m_strModifyTime.empty());
@@ -85,6 +96,7 @@ int CSyncEngine::DownloadFilesInListFromServer() {
                     item.m_strModifyTime = strTime;
                     if (item.m_bSizeUnknown == 0) {
                         item.m_strFileSize = std::to_string(nSize);
+                        item.m_bSizeEncoded = item.m_nGzip == 1 ? 1 : 0;
                         TideLog(1,
                                 "CSyncEngine::DownloadFilesInListFromServer> Server File ModifyTime "
                                 "= %s, FileSize = %s",
@@ -134,6 +146,26 @@ int CSyncEngine::DownloadFilesInListFromServer() {
     }
 }
 
+void CSyncEngine::RemoveLeftovers() {
+    // Every folder a listed file goes to, besides the installation's tree.
+    std::set<std::string> setFolders;
+    for (const auto& pItem : m_DownFileItemList) {
+        if (pItem->m_bUnsafeTarget != 0)
+            continue;
+        size_t nSep = pItem->m_strTargetFile.find_last_of(platform::kPathSep);
+        if (nSep != std::string::npos && nSep > 0)
+            setFolders.insert(pItem->m_strTargetFile.substr(0, nSep));
+    }
+    std::string strRoot = m_pCfg->m_strLocalBaseDir;
+    while (strRoot.size() > 1 && strRoot.back() == platform::kPathSep)
+        strRoot.pop_back();
+    int nRemoved = RemoveLeftoverTempFiles(strRoot, setFolders);
+    if (nRemoved > 0) {
+        TideLog(2, "CSyncEngine::ProcDownloadFilesInListFromServer> %d leftover file(s) removed",
+                nRemoved);
+    }
+}
+
 int CSyncEngine::ProcDownloadFilesInListFromServer() {
     if (m_nRequestStopFlag != 0) return 1;
     CTideApp* pApp = GetTideApp();
@@ -143,6 +175,7 @@ int CSyncEngine::ProcDownloadFilesInListFromServer() {
                 "CSyncEngine::ProcDownloadFilesInListFromServer> Start Download From Server(%s, %d)",
                 m_pCfg->m_strServer.c_str(), m_pCfg->m_nPort);
         m_pDlg->SetStatusText(kDownloading);
+        RemoveLeftovers();
         int n = static_cast<int>(m_ToDownloadFileItemList.size());
         TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> Total File Count = %d", n);
         if (n < 1) return 1;
@@ -173,19 +206,10 @@ int CSyncEngine::ProcDownloadFilesInListFromServer() {
                         "CSyncEngine::ProcDownloadFilesInListFromServer> "
                         "DownloadFilesInListFromServer() Fail, RetVal = %d",
                         nRet);
-                TideLog(3, "CSyncEngine::ProcDownloadFilesInListFromServer> Delete Local Flle = %s",
+                // The download went to a temporary file that is gone now, so
+                // the local copy is still whole: keep it, the next run tries again.
+                TideLog(3, "CSyncEngine::ProcDownloadFilesInListFromServer> Keep Local File = %s",
                         item.m_strTargetFile.c_str());
-                if (!platform::DeleteFile(item.m_strTargetFile)) {
-                    int nError = platform::GetLastSystemError();
-                    if (nError != platform::kErrorFileNotFound) {
-                        TideLog(4,
-                                "CSyncEngine::ProcDownloadFilesInListFromServer> DeleteFile(%s) "
-                                "Error, ErrCode = %d",
-                                item.m_strTargetFile.c_str(), nError);
-                        platform::SetLastSystemError(nError);
-                        if (g_pMyLog != nullptr) g_pMyLog->LogLastErrorText();
-                    }
-                }
                 if (item.m_bPassOnFail == 0) nResult = 0;
             } else {
                 item.m_bDownloaded = 1;
@@ -202,9 +226,16 @@ int CSyncEngine::ProcDownloadFilesInListFromServer() {
             if (m_nRequestStopFlag != 0) {
                 TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> m_nRequestStopFlag = %d",
                         m_nRequestStopFlag.load());
-                return nResult;
+                break;
             }
         }
+        // What was written reaches the disk before the run reports it.
+        std::vector<std::string> vecWritten;
+        for (const FileItem* pItem : m_ToDownloadFileItemList) {
+            if (pItem->m_bDownloaded == 1)
+                vecWritten.push_back(pItem->m_strTargetFile);
+        }
+        SyncFileSystemsOf(vecWritten);
         return nResult;
     } catch (const std::exception& e) {
         TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> Error : %s", e.what());

@@ -205,6 +205,10 @@ int CSyncEngine::IsFileToDownload(FileItem& item) {
         TideLog(1,
                 "CSyncEngine::IsFileToDownload> Transfer encoding chunked file does not compare "
                 "size.");
+    } else if (item.m_bSizeEncoded == 1) {
+        TideLog(1,
+                "CSyncEngine::IsFileToDownload> Gzip-encoded file: the server's size is the "
+                "encoded size and is not compared.");
     } else {
         uint64_t nServerSize = 0;
         if (ParseServerSize(item.m_strFileSize, &nServerSize) && nServerSize > 0 &&
@@ -254,6 +258,21 @@ int CSyncEngine::SetDownFileModifyDate(const std::string& strTargetPath,
     if (!platform::SetFileModifyTime(strTargetPath, nSeconds))
         return -1;
     return 0;
+}
+
+bool CSyncEngine::DefersServerTime(const FileItem& item) const {
+    if (m_bResourceMode != 0)
+        return false;  // nothing is post-processed in resource mode
+    return item.m_nFileType == kFileTypeZip || item.m_nFileType == kFileTypeZipReg ||
+           item.m_nFileType == kFileTypeFont;
+}
+
+void CSyncEngine::SetServerTimeAfterPostProcessing(const FileItem& item) {
+    if (DefersServerTime(item) && SetDownFileModifyDate(item.m_strTargetFile,
+                                                        item.m_strModifyTime) < 0) {
+        TideLog(4, "CSyncEngine::SetServerTimeAfterPostProcessing> SetDownFileModifyDate(%s) Fail",
+                item.m_strTargetFile.c_str());
+    }
 }
 
 platform::SystemTime CSyncEngine::ParseLastModified(const std::string& strHeader) {

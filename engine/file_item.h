@@ -31,6 +31,11 @@ struct FileItem {
     std::string m_strModifyTime;  // 14 digits, GMT
     std::string m_strFileSize;    // decimal text
     int m_bDownloaded = 0;
+    // The size came from a HEAD of a gzip-encoded response: it is the
+    // encoded size, not the size of the file on disk.
+    int m_bSizeEncoded = 0;
+    // The target path climbs out of its folder: nothing is done with it.
+    int m_bUnsafeTarget = 0;
 };
 
 // Describes the list file itself; lives for the whole process.

@@ -196,7 +196,11 @@ bool CDownloadSink::Write(const char* pData, size_t nSize) {
     m_nWritten += nDone;
     if (nDone == nSize)
         return true;
-    TideLog(1, "%sfwrite() Fail, RetVal = %d", kGetPrefix, static_cast<int>(nDone));
+    // A full disk or a file-size limit: say which, the old file stays.
+    int nError = platform::GetLastSystemError();
+    TideLog(4, "%sfwrite() Fail, RetVal = %d, File = %s", kGetPrefix, static_cast<int>(nDone),
+            m_item.m_strTargetFile.c_str());
+    LogLastError(nError);
     m_nFailure = -9;
     return false;
 }
@@ -215,11 +219,15 @@ bool CDownloadSink::OnBodyData(const char* pData, size_t nSize) {
 int CDownloadSink::Finish(uint64_t* pnWritten) {
     int nGzip = m_pDecoder ? m_pDecoder->Finish() : kGzipOk;
     bool bClosed = std::fclose(m_fp) == 0;
+    int nCloseError = platform::GetLastSystemError();
     m_fp = nullptr;
     if (m_nFailure != 0)
         return m_nFailure;
     if (!bClosed) {
-        TideLog(1, "%sfwrite() Fail, RetVal = %d", kGetPrefix, 0);
+        // The last buffered block could not be written (a full disk, say).
+        TideLog(4, "%sfwrite() Fail, RetVal = %d, File = %s", kGetPrefix, 0,
+                m_item.m_strTargetFile.c_str());
+        LogLastError(nCloseError);
         return -9;
     }
     if (nGzip != kGzipOk)
@@ -276,8 +284,18 @@ std::string CSyncEngine::EncodeUrl(const std::string& strPath) const {
     // Too long: refused, the caller reports the request as not opened.
     if (units.size() > kMaxPathUtf16Units)
         return std::string();
-    for (char16_t c : units) {
-        if (c <= 0x7F) {
+    for (size_t i = 0; i < units.size(); ++i) {
+        unsigned c = units[i];
+        // A surrogate pair is one code point: its four UTF-8 bytes are escaped.
+        bool bPair = c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() &&
+                     units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+        if (bPair) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00u);
+            AppendEscape(&strOut, c / 262144 + 240);
+            AppendEscape(&strOut, (c / 4096) % 64 + 128);
+            AppendEscape(&strOut, (c / 64) % 64 + 128);
+            AppendEscape(&strOut, c % 64 + 128);
+        } else if (c <= 0x7F) {
             strOut += static_cast<char>(c);
         } else if (c <= 0x7FF) {
             AppendEscape(&strOut, c / 64 + 192);
@@ -400,8 +418,10 @@ int CSyncEngine::GetServerFileInfo(FileItem& item) {
     }
     if (nResult == 0) {
         item.m_strModifyTime = strTime;
-        if (item.m_bSizeUnknown == 0)
+        if (item.m_bSizeUnknown == 0) {
             item.m_strFileSize = std::to_string(nSize);
+            item.m_bSizeEncoded = item.m_nGzip == 1 ? 1 : 0;
+        }
     }
     return nResult;
 }
@@ -474,9 +494,9 @@ int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int*
             TideLog(1, "%sContent encoding GZIP.", kGetPrefix);
     }
     uint64_t nWritten = 0;
+    // The decoder checked every member's CRC and length: a member that
+    // decodes to nothing is an empty file, not a failure.
     int nResult = sink.Finish(&nWritten);
-    if (nResult == 0 && sink.IsGzip() && sink.RawBytes() > 0 && nWritten == 0)
-        nResult = -6;
     if (nResult == -6) {
         TideLog(4, "%sUnCompressGzipFile(%s) Failed.", kGetPrefix, item.m_strTargetFile.c_str());
         return -6;
@@ -490,7 +510,9 @@ int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int*
             "%sUnCompressGzipFile(%s) Success. nCurrentServerReadSize=%lld dwUnCompressSize=%lld",
             kGetPrefix, item.m_strTargetFile.c_str(), static_cast<long long>(nReceived),
             static_cast<long long>(nWritten));
-        if (nWritten > 0)
+        // A size from the list is the file's; one from a HEAD of this
+        // gzip-encoded file is the encoded body's.
+        if (item.m_bSizeEncoded == 0)
             nReceived = nWritten;
     }
 
@@ -503,7 +525,11 @@ int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int*
             return -4;
         }
     }
-    int nTime = SetDownFileModifyDate(sink.TempPath(), item.m_strModifyTime);
+    // Archives and fonts get the server's time only once post-processing has
+    // used them: one cut off before that still differs and comes again.
+    int nTime = DefersServerTime(item)
+                    ? (platform::SetFileModifyTime(sink.TempPath(), kPendingFileTime) ? 0 : -1)
+                    : SetDownFileModifyDate(sink.TempPath(), item.m_strModifyTime);
     if (nTime < 0) {
         TideLog(4, "%sSetDownFileModifyDate() Fail, RetVal = %d", kGetPrefix, nTime);
         return -5;

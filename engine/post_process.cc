@@ -169,6 +169,8 @@ int CSyncEngine::HandleFontTypeFiles() {
             continue;
         if (ProcessFontFile(*pItem) < 0)
             nResult = -1;
+        else
+            SetServerTimeAfterPostProcessing(*pItem);
     }
     return nResult;
 }
@@ -183,7 +185,15 @@ int CSyncEngine::ProcessFontFile(FileItem& item) {
     TideLog(2, "%sstrFontFile = %s", kPrefix, strFontFile.c_str());
     TideLog(2, "%sstrDstFile = %s", kPrefix, strDstFile.c_str());
 
-    if (platform::FileExists(strDstFile)) {
+    // A font already there is kept only when it is this very font: an
+    // updated font must replace the old one.
+    bool bExists = platform::FileExists(strDstFile);
+    if (bExists && !platform::SameFileContent(item.m_strTargetFile, strDstFile)) {
+        TideLog(2, "%sPrevious Font(%s) differs from the download, replacing it", kPrefix,
+                strDstFile.c_str());
+        bExists = false;
+    }
+    if (bExists) {
         TideLog(2, "%sPrevious Font(%s) is Already Exist", kPrefix, strDstFile.c_str());
         int nRet = platform::AddFontFile(strDstFile);
         if (nRet > 0) {
@@ -206,9 +216,13 @@ int CSyncEngine::ProcessFontFile(FileItem& item) {
     // A fresh prefix may not have its fonts folder yet.
     unsigned dwError = 0;
     CFileUtil::CreateDirectories(strDstFile, &dwError);
-    if (!platform::CopyFileOver(item.m_strTargetFile, strDstFile)) {
-        TideLog(4, "%sCopyFile(%s) Fail, ErrCode = %d", kPrefix, strDstFile.c_str(),
-                platform::GetLastSystemError());
+    // Copied beside and renamed over, so the folder never holds half a font.
+    std::string strTemp = platform::JoinPath(strFontDir, "." + strFontFile + ".tidewell-part");
+    if (!platform::CopyFileOver(item.m_strTargetFile, strTemp) ||
+        !platform::MoveFileReplace(strTemp, strDstFile)) {
+        int nError = platform::GetLastSystemError();
+        platform::DeleteFile(strTemp);
+        TideLog(4, "%sCopyFile(%s) Fail, ErrCode = %d", kPrefix, strDstFile.c_str(), nError);
         return -2;
     }
     TideLog(4, "%sCopyFile(%s) Success", kPrefix, strDstFile.c_str());

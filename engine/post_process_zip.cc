@@ -43,6 +43,8 @@ int CSyncEngine::HandleZipTypeFiles(const FileItemList& list) {
             // Missing locally, the archive is fetched and extracted again next run.
             postproc::DeleteLocalFile("HandleZipTypeFiles", pItem->m_strTargetFile);
             nResult = -1;
+        } else {
+            SetServerTimeAfterPostProcessing(*pItem);
         }
     }
     m_pDlg->SetProgress(1, 1);
@@ -67,6 +69,7 @@ int CSyncEngine::HandleZipRegTypeFiles(const FileItemList& list) {
             nResult = -1;
             continue;
         }
+        SetServerTimeAfterPostProcessing(*pItem);
         for (const std::string& strPath : vecExtracted) {
             if (ProcessRegisterFile2ByRegSvr32(strPath) < 0) {
                 postproc::DeleteLocalFile("HandleZipRegTypeFiles", strPath);
@@ -127,8 +130,8 @@ int CSyncEngine::ProcessZipFile(FileItem& item, std::vector<std::string>* pvecEx
         }
         TideLog(1, "%sTry To Clear Read Only Property", kPrefix);
         CFileUtil::ClearReadOnly(strUnzipFilePath);
-        if (!IsFolderEntry(ze))
-            platform::DeleteFile(strUnzipFilePath);
+        // The member is written beside and renamed over the old file, so a
+        // member that fails leaves the old file as it was.
 
         nRet = UnzipItem(hZip, i, strUnzipFilePath.c_str(), 0, kZipKindFileName);
         if (nRet != kZipOk) {

@@ -17,16 +17,9 @@ const char* const kWaitInterruptedText = "대기 상태가 중단 되었습니�
 
 }  // namespace
 
-platform::CProcess CSyncEngine::GetProcessHandleByShellExecute(const std::string& strFile,
-                                                               const std::string& strParameters,
-                                                               const std::string& strWorkDir) {
-    TideLog(2, "CSyncEngine::GetProcessHandleByShellExecute> File=%s, Parameters=%s",
-            strFile.c_str(), strParameters.c_str());
-    // The parameters come as one Windows-style text; the shared quote-aware
-    // splitter turns it into words. An empty text gives no words at all.
-    std::vector<std::string> vecArgs;
-    if (!strParameters.empty())
-        SplitString(&vecArgs, " ", strParameters);
+platform::CProcess CSyncEngine::StartShellProgramLogged(const std::string& strFile,
+                                                        const std::vector<std::string>& vecArgs,
+                                                        const std::string& strWorkDir) {
     platform::CProcess process = platform::StartShellProgram(strFile, vecArgs, strWorkDir);
     if (!process.IsValid()) {
         int nError = platform::GetLastSystemError();
@@ -38,10 +31,43 @@ platform::CProcess CSyncEngine::GetProcessHandleByShellExecute(const std::string
     return process;
 }
 
+platform::CProcess CSyncEngine::GetProcessHandleByShellExecute(const std::string& strFile,
+                                                               const std::string& strParameters,
+                                                               const std::string& strWorkDir) {
+    TideLog(2, "CSyncEngine::GetProcessHandleByShellExecute> File=%s, Parameters=%s",
+            strFile.c_str(), strParameters.c_str());
+    // The parameters come as one Windows-style text; the shared quote-aware
+    // splitter turns it into words. An empty text gives no words at all.
+    std::vector<std::string> vecArgs;
+    if (!strParameters.empty())
+        SplitString(&vecArgs, " ", strParameters);
+    return StartShellProgramLogged(strFile, vecArgs, strWorkDir);
+}
+
+platform::CProcess CSyncEngine::GetProcessHandleByShellExecute(
+    const std::string& strFile, const std::vector<std::string>& vecArgs,
+    const std::string& strWorkDir) {
+    std::string strParameters;
+    for (const std::string& strArg : vecArgs)
+        strParameters += (strParameters.empty() ? "" : " ") + strArg;
+    TideLog(2, "CSyncEngine::GetProcessHandleByShellExecute> File=%s, Parameters=%s",
+            strFile.c_str(), strParameters.c_str());
+    return StartShellProgramLogged(strFile, vecArgs, strWorkDir);
+}
+
 short CSyncEngine::StartExeFileByShellExecute(const std::string& strFile,
                                               const std::string& strParameters, int bWait,
                                               const std::string& strWorkDir) {
-    platform::CProcess process = GetProcessHandleByShellExecute(strFile, strParameters, strWorkDir);
+    return WaitStarted(GetProcessHandleByShellExecute(strFile, strParameters, strWorkDir), bWait);
+}
+
+short CSyncEngine::StartExeFileByShellExecute(const std::string& strFile,
+                                              const std::vector<std::string>& vecArgs, int bWait,
+                                              const std::string& strWorkDir) {
+    return WaitStarted(GetProcessHandleByShellExecute(strFile, vecArgs, strWorkDir), bWait);
+}
+
+short CSyncEngine::WaitStarted(platform::CProcess process, int bWait) {
     if (!process.IsValid()) {
         int nError = platform::GetLastSystemError();
         TideLog(4, "CSyncEngine::StartExeFileByShellExecute> ShellExecuteEx() Failed.");
@@ -50,8 +76,13 @@ short CSyncEngine::StartExeFileByShellExecute(const std::string& strFile,
     }
     TideLog(1, "CSyncEngine::StartExeFileByShellExecute> ShellExecuteEx() Success.");
     if (bWait) {
-        // Like WaitForSingleObject: 0 for the program's end, -1 for a failed wait.
-        int nRet = process.Wait(-1) == platform::CProcess::WaitResult::kEnded ? 0 : -1;
+        // Like WaitForSingleObject: 0 for the program's end, -1 for a failed
+        // wait. A stop request ends the wait too (the program runs on), so a
+        // hung program never holds the updater.
+        platform::CProcess::WaitResult result = platform::CProcess::WaitResult::kTimeout;
+        while (result == platform::CProcess::WaitResult::kTimeout && m_nRequestStopFlag == 0)
+            result = process.Wait(kStopPollMs);
+        int nRet = result == platform::CProcess::WaitResult::kEnded ? 0 : -1;
         TideLog(1,
                 "CSyncEngine::StartExeFileByShellExecute> WaitForSingleObject Return, RetVal = %d",
                 nRet);

@@ -1,5 +1,7 @@
 #include "engine/target_path.h"
 
+#include <vector>
+
 #include "app/tide_globals.h"
 #include "engine/sync_engine.h"
 #include "log/my_log.h"
@@ -18,6 +20,44 @@ void ReplaceAll(std::string& strText, const std::string& strFrom, const std::str
         strText.replace(nPos, strFrom.size(), strTo);
         nPos += strTo.size();
     }
+}
+
+// Folds the "." and ".." segments of a path below a folder (strRest starts
+// at the folder's end). False when a ".." would climb above the folder. A
+// path without such segments comes back exactly as it was.
+bool FoldDotSegments(const std::string& strRest, std::string* pstrOut) {
+    const char cSep = platform::kPathSep;
+    std::vector<std::string> vecParts;
+    bool bDots = false;
+    size_t nStart = 0;
+    while (nStart <= strRest.size()) {
+        size_t nEnd = strRest.find(cSep, nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strRest.size();
+        std::string strPart = strRest.substr(nStart, nEnd - nStart);
+        if (strPart == "..") {
+            if (vecParts.empty())
+                return false;
+            vecParts.pop_back();
+            bDots = true;
+        } else if (strPart == ".") {
+            bDots = true;
+        } else if (!strPart.empty()) {
+            vecParts.push_back(strPart);
+        }
+        nStart = nEnd + 1;
+    }
+    if (!bDots) {
+        *pstrOut = strRest;
+        return true;
+    }
+    pstrOut->clear();
+    for (const std::string& strPart : vecParts) {
+        if (!pstrOut->empty() || strRest.front() == cSep)
+            *pstrOut += cSep;
+        *pstrOut += strPart;
+    }
+    return true;
 }
 
 }  // namespace
@@ -63,14 +103,24 @@ void CSyncEngine::AdjustTargetFilePath(FileItem& item, const std::string& strBas
             c = platform::kPathSep;
     }
 
+    // The folder the path is resolved against; ".." may not climb above it.
+    std::string strRoot;
     // "_KEY/rest": the folder of the key, then the rest from the separator on.
     // An unknown key (also one in another letter case) leaves a relative path.
     size_t nSep = strPath.find(platform::kPathSep);
     if (strPath[0] == '_' && nSep != std::string::npos && m_pDlg != nullptr) {
         const SpecialDirMap& mapDirs = m_pDlg->GetSpecialDirMap();
         auto it = mapDirs.find(strPath.substr(0, nSep));
-        if (it != mapDirs.end())
+        if (it != mapDirs.end()) {
+            strRoot = it->second;
             strPath = it->second + strPath.substr(nSep);
+        }
+    }
+    if (strRoot.empty()) {
+        if (strPath.rfind(kSystemDirPlaceholder, 0) == 0)
+            strRoot = g_szSystemDir;
+        else if (strPath.rfind(kSystemRootPlaceholder, 0) == 0)
+            strRoot = g_szWindowsDir;
     }
 
     ReplaceAll(strPath, kSystemDirPlaceholder, g_szSystemDir);
@@ -78,16 +128,26 @@ void CSyncEngine::AdjustTargetFilePath(FileItem& item, const std::string& strBas
 
     if (platform::IsWindowsDrivePath(strPath)) {
         // A Windows absolute path names a place on the Windows side.
+        strRoot = platform::MapWindowsDrivePath(strPath.substr(0, 2));
         strPath = platform::MapWindowsDrivePath(strPath);
-    } else if (strPath[0] == platform::kPathSep) {
-        // Taken from the root of the installation's drive.
-#ifdef _WIN32
-        size_t nColon = strBaseDir.find(':');
-        strPath =
-            (nColon == std::string::npos ? strBaseDir : strBaseDir.substr(0, nColon + 1)) + strPath;
-#endif
-    } else {
+    } else if (strRoot.empty()) {
+        // Without a drive letter a path is the installation folder's, also
+        // one that starts with a separator (never the Linux root).
+        strRoot = strBaseDir;
+        bool bBaseEndsInSep = !strBaseDir.empty() && strBaseDir.back() == platform::kPathSep;
+        if (strPath[0] == platform::kPathSep && bBaseEndsInSep)
+            strPath.erase(0, 1);
         strPath = strBaseDir + strPath;
     }
-    item.m_strTargetFile = strPath;
+
+    std::string strRest;
+    if (!FoldDotSegments(strPath.substr(strRoot.size()), &strRest)) {
+        TideLog(4,
+                "CSyncEngine::AdjustTargetFilePath> '%s' >> The path climbs out of its folder "
+                "(%s), refused.",
+                item.m_strTargetFile.c_str(), strRoot.c_str());
+        item.m_bUnsafeTarget = 1;
+        return;
+    }
+    item.m_strTargetFile = strPath.substr(0, strRoot.size()) + strRest;
 }

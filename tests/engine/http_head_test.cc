@@ -247,8 +247,8 @@ TEST(EncodeUrlTest, NonAsciiBecomesUtf8EscapesAndAsciiStays) {
     EXPECT_EQ(engine.EncodeUrl("a b/c%d?.txt"), "a b/c%d?.txt");
     EXPECT_EQ(engine.EncodeUrl("caf\xC3\xA9"), "caf%C3%A9");
     EXPECT_EQ(engine.EncodeUrl("한"), "%ED%95%9C");
-    // A character above U+FFFF: each half of its surrogate pair on its own.
-    EXPECT_EQ(engine.EncodeUrl("\xF0\x9F\x98\x80"), "%ED%A0%BD%ED%B8%80");
+    // A character above U+FFFF is one code point, so the server finds the name.
+    EXPECT_EQ(engine.EncodeUrl("\xF0\x9F\x98\x80.txt"), "%F0%9F%98%80.txt");
     // Bytes that are not UTF-8 are escaped one by one.
     EXPECT_EQ(engine.EncodeUrl("x\xB0y"), "x%B0y");
     EXPECT_EQ(engine.EncodeUrl(std::string(1023, 'a')), std::string(1023, 'a'));

@@ -272,7 +272,7 @@ TEST_F(ListFileTest, TargetsAreResolvedAgainstTheBaseFolder) {
     Strings vecTargets;
     for (const auto& pItem : m_engine.m_DownFileItemList)
         vecTargets.push_back(pItem->m_strTargetFile);
-    EXPECT_EQ((Strings{"/usr/share/fonts/x/a.ttf", Base() + "bin/b.dll", "/opt/c.dll"}),
+    EXPECT_EQ((Strings{"/usr/share/fonts/x/a.ttf", Base() + "bin/b.dll", Base() + "opt/c.dll"}),
               vecTargets);
 }
 

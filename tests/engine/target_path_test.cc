@@ -109,9 +109,9 @@ TEST_F(TargetPathTest, SpecialKeys) {
     EXPECT_EQ("/opt/tide/_NONE/a.ttf", Resolve("_NONE/a.ttf"));
 }
 
-TEST_F(TargetPathTest, KeyWithoutAFolderGoesToTheRoot) {
+TEST_F(TargetPathTest, KeyWithoutAFolderStaysInTheInstallation) {
     m_frontEnd.m_mapSpecialDir["_STARTUP"] = "";
-    EXPECT_EQ("/a.desktop", Resolve("_STARTUP/a.desktop"));
+    EXPECT_EQ("/opt/tide/a.desktop", Resolve("_STARTUP/a.desktop"));
 }
 
 TEST_F(TargetPathTest, NoFrontEndMeansNoKeys) {
@@ -128,13 +128,46 @@ TEST_F(TargetPathTest, Placeholders) {
 }
 
 TEST_F(TargetPathTest, RootAndDrivePaths) {
-    EXPECT_EQ("/Shared/x.dat", Resolve("/Shared/x.dat"));
-    EXPECT_EQ("/Shared/x.dat", Resolve("\\Shared\\x.dat"));
+    // Without a drive letter a path belongs to the installation, never to /.
+    EXPECT_EQ("/opt/tide/Shared/x.dat", Resolve("/Shared/x.dat"));
+    EXPECT_EQ("/opt/tide/Shared/x.dat", Resolve("\\Shared\\x.dat"));
     EXPECT_EQ(m_dir.Sub("prefix/drive_c/Data/x.bin"), Resolve("C:\\Data\\x.bin"));
     EXPECT_EQ(m_dir.Sub("prefix/drive_c/Data/x.bin"), Resolve("c:/Data/x.bin"));
     EXPECT_EQ(m_dir.Sub("prefix/dosdevices/d:/x.bin"), Resolve("D:\\x.bin"));
     EXPECT_EQ(m_dir.Sub("prefix/drive_c/x.bin"), Resolve("C:x.bin"));
     EXPECT_EQ("/opt/tide/1:/x.bin", Resolve("1:/x.bin"));  // not a drive letter
+}
+
+TEST_F(TargetPathTest, DotSegmentsStayInsideTheirFolder) {
+    m_frontEnd.m_mapSpecialDir["_FONTS"] = "/win/Fonts";
+    struct Case {
+        const char* pszWritten;
+        const char* pszResolved;  // null: refused
+    };
+    const Case kCases[] = {
+        {"a/../b.txt", "/opt/tide/b.txt"},
+        {"./a/./b.txt", "/opt/tide/a/b.txt"},
+        {"a..b/c..", "/opt/tide/a..b/c.."},
+        {"_FONTS/sub/../a.ttf", "/win/Fonts/a.ttf"},
+        {"../escape.txt", nullptr},
+        {"a/../../escape.txt", nullptr},
+        {"\\..\\escape.txt", nullptr},
+        {"_FONTS/../win.ini", nullptr},
+        {"%SystemDir%/../../escape.dll", nullptr},
+        {"C:\\..\\escape.bin", nullptr},
+    };
+    for (const Case& c : kCases) {
+        FileItem item;
+        item.m_strTargetFile = c.pszWritten;
+        m_engine.AdjustTargetFilePath(item, kBase);
+        if (c.pszResolved != nullptr) {
+            EXPECT_EQ(0, item.m_bUnsafeTarget) << c.pszWritten;
+            EXPECT_EQ(c.pszResolved, item.m_strTargetFile) << c.pszWritten;
+        } else {
+            EXPECT_EQ(1, item.m_bUnsafeTarget) << c.pszWritten;
+        }
+    }
+    EXPECT_TRUE(m_log.Mentions("'../escape.txt' >> The path climbs out of its folder"));
 }
 
 TEST_F(TargetPathTest, RelativeAndTooShortPaths) {
