@@ -194,6 +194,8 @@ int CTideApp::CopyAndRunSelf() {
         ShowMessageBox(szText, kMbOk);
         return 0;
     }
+    // The run-copy takes the folder's lock over, so no other run slips in.
+    m_folderLock.HandOverToChild();
     if (GetOsMajorVersion() > 5) {
         RunVersionProgramAsAdmin(strDest, "1");
     } else {
@@ -203,7 +205,9 @@ int CTideApp::CopyAndRunSelf() {
 }
 
 int CTideApp::RunVersionProgram(const std::string& strPath, const std::string& strArg) {
-    if (platform::StartDetachedProcess(strPath, {strArg})) return 0;
+    std::vector<std::string> vecArgs = m_vecFrontEndArgs;
+    vecArgs.push_back(strArg);
+    if (platform::StartDetachedProcess(strPath, vecArgs)) return 0;
     char szText[256];
     snprintf(szText, sizeof(szText), "Can't Execute Version Management Program, ErrCode = %d",
              platform::GetLastSystemError());
@@ -269,6 +273,15 @@ bool CTideApp::InitInstance(const std::string& strCmdLine) {
     GetAppVersion(m_strVersion);
     m_strVersion = RemoveAll(m_strVersion, ' ');
     SetBaseDirPath();
+    if (!m_folderLock.TryLock(g_szBaseDir)) {
+        // Another run (launcher or run-copy, window or terminal) is updating
+        // this folder: say so and leave every file alone.
+        m_bFolderBusy = true;
+        g_bCreateLinks = 0;
+        m_nExitCode = 1;
+        ShowMessageBox("이 폴더에서 업데이트가 이미 실행 중입니다.\n" + g_szBaseDir, kMbOk);
+        return false;
+    }
     CreateWorkDirectories();
 
     if (m_strRunMode.empty()) {
@@ -299,6 +312,7 @@ bool CTideApp::InitInstance(const std::string& strCmdLine) {
 }
 
 int CTideApp::ExitInstance() {
+    if (m_bFolderBusy) return m_nExitCode;
     if (!m_strTempDir.empty()) CFileUtil::DeleteDirectory(m_strTempDir, true);
     if (g_bCreateLinks == 1) CreateLinks();
     if (g_pMyLog != nullptr) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/folder_lock.h"
+
 class IAppFrontEnd;
 
 // Name of the copy that the launcher starts to run the update.
@@ -65,6 +67,8 @@ public:
     std::string m_strProductName = "Corvid5 Loomhall Kiro";
     std::string m_strToolExeName;
     std::string m_strRunMode;
+    // Front-end options (--headless and the like) handed on to the run-copy.
+    std::vector<std::string> m_vecFrontEndArgs;
     // Allowed extensions of the resource update mode (values are empty).
     std::set<std::string> m_mapAllowFileType;
     // Written by the engine's worker when the user accepts a certificate error.
@@ -74,6 +78,10 @@ public:
 private:
     IAppFrontEnd* m_pFrontEnd;
     int m_nExitCode = 0;
+    // One run per installation folder; held for the whole process.
+    platform::CFolderLock m_folderLock;
+    // Another run holds the folder: this process touches nothing.
+    bool m_bFolderBusy = false;
 };
 
 // The application object; null when none exists.

@@ -1,10 +1,12 @@
 #include "console/console_front_end.h"
 
+#include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <cstdio>
-#include <iostream>
 
 #include "app/message_box.h"
 #include "app/tide_app.h"
@@ -15,6 +17,9 @@
 namespace {
 
 constexpr int kBarWidth = 40;
+constexpr int kStopPollMs = 50;
+// Longest answer kept from the terminal; the rest of the line is dropped.
+constexpr size_t kMaxAnswerBytes = 256;
 
 // The update prompt's three answers, in their order on the window.
 const char* const kAnswerYes = "예";
@@ -43,7 +48,6 @@ void CConsoleFrontEnd::Redraw() {
 }
 
 std::string CConsoleFrontEnd::AskLine(const std::string& strPrompt) {
-    std::string strAnswer;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_bLineOpen) fputc('\n', stderr);
@@ -51,8 +55,23 @@ std::string CConsoleFrontEnd::AskLine(const std::string& strPrompt) {
         fprintf(stderr, "%s", strPrompt.c_str());
         fflush(stderr);
     }
-    if (!std::getline(std::cin, strAnswer)) return std::string("\x04");
-    return strAnswer;
+    // Read byte by byte with a short poll, so that Ctrl-C during a question
+    // answers it like end of input instead of leaving the run waiting.
+    std::string strAnswer;
+    for (;;) {
+        if (m_bStopRequested != 0 || m_bStopping != 0) return std::string("\x04");
+        pollfd pfd{STDIN_FILENO, POLLIN, 0};
+        int nReady = poll(&pfd, 1, kStopPollMs);
+        if (nReady < 0 && errno == EINTR) continue;
+        if (nReady < 0) return std::string("\x04");
+        if (nReady == 0) continue;
+        char c = 0;
+        ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return strAnswer.empty() ? std::string("\x04") : strAnswer;
+        if (c == '\n') return strAnswer;
+        if (strAnswer.size() < kMaxAnswerBytes) strAnswer += c;
+    }
 }
 
 int CConsoleFrontEnd::ShowMessageBox(const std::string& strText, const std::string& strCaption,
@@ -147,15 +166,21 @@ void CConsoleFrontEnd::PostSyncEnd(int nCode) {
 
 int CConsoleFrontEnd::WaitForRunEnd() {
     std::unique_lock<std::mutex> lock(m_mutex);
+    auto stopDeadline = std::chrono::steady_clock::time_point::max();
     for (;;) {
         if (m_nSyncEnd >= 0) return m_nSyncEnd;
         if (m_run.IsWorkerFinished()) return -1;
         if (m_bStopRequested.exchange(0) != 0) {
+            m_bStopping = 1;
+            stopDeadline = std::chrono::steady_clock::now() +
+                           std::chrono::milliseconds(CRunController::kEndRunWaitMs);
             lock.unlock();
             OnButtonStop();
             lock.lock();
         }
-        m_cvEnd.wait_for(lock, std::chrono::milliseconds(50));
+        // A stopped worker that does not end is given up by EndRun.
+        if (std::chrono::steady_clock::now() >= stopDeadline) return -1;
+        m_cvEnd.wait_for(lock, std::chrono::milliseconds(kStopPollMs));
     }
 }
 
@@ -198,6 +223,6 @@ int CConsoleFrontEnd::RunMainDialog(CTideApp& app) {
     } else if (nCode == kSyncEndUserAbort) {
         nExit = kExitUserAbort;
     }
-    m_run.EndRun();
+    m_run.EndRun(CRunController::kEndRunWaitMs, nExit);
     return nExit;
 }

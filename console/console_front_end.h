@@ -71,4 +71,6 @@ private:
     int m_nStep = 1;
     bool m_bLineOpen = false;
     std::atomic<int> m_bStopRequested{0};
+    // Set once a stop request has been handed to the run.
+    std::atomic<int> m_bStopping{0};
 };

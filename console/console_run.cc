@@ -32,6 +32,7 @@ int RunConsoleApp(const FrontEndOptions& options, const std::string& strCmdLine)
     g_pConsole = &frontEnd;
     signal(SIGINT, OnInterrupt);
     CTideApp app(&frontEnd);
+    app.m_vecFrontEndArgs = FrontEndOptionWords(options);
     app.InitInstance(strCmdLine);
     int nExit = app.ExitInstance();
     signal(SIGINT, SIG_DFL);

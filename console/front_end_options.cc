@@ -2,6 +2,17 @@
 
 #include <cstring>
 
+std::vector<std::string> FrontEndOptionWords(const FrontEndOptions& options) {
+    std::vector<std::string> vecWords;
+    if (options.bHeadless)
+        vecWords.push_back("--headless");
+    if (options.bAssumeYes)
+        vecWords.push_back("--assume-yes");
+    if (options.bAssumeNo)
+        vecWords.push_back("--assume-no");
+    return vecWords;
+}
+
 bool ParseFrontEndOptions(int argc, char** argv, FrontEndOptions* pOptions,
                           std::vector<const char*>* pvecArgs, std::string* pstrError) {
     pvecArgs->clear();

@@ -15,3 +15,5 @@ struct FrontEndOptions {
 // False with strError set when the options contradict each other.
 bool ParseFrontEndOptions(int argc, char** argv, FrontEndOptions* pOptions,
                           std::vector<const char*>* pvecArgs, std::string* pstrError);
+// The options as words again, for the run-copy the launcher starts.
+std::vector<std::string> FrontEndOptionWords(const FrontEndOptions& options);

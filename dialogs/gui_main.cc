@@ -25,7 +25,8 @@ bool HasDisplay() {
     return false;
 }
 
-int RunWindow(int argc, char** argv, const std::string& strCmdLine) {
+int RunWindow(int argc, char** argv, const FrontEndOptions& options,
+              const std::string& strCmdLine) {
     QApplication qapp(argc, argv);
     // The main dialog runs its own loop; hiding it must not end the process.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -33,6 +34,7 @@ int RunWindow(int argc, char** argv, const std::string& strCmdLine) {
     g_CorvidTheme.SetTheme(false, &mapNoOverrides);
     CQtFrontEnd frontEnd;
     CTideApp app(&frontEnd);
+    app.m_vecFrontEndArgs = FrontEndOptionWords(options);
     app.InitInstance(strCmdLine);
     return app.ExitInstance();
 }
@@ -52,5 +54,5 @@ int main(int argc, char** argv) {
         return RunConsoleApp(parsed, strCmdLine);
     // Qt sees only the program's name: the remaining words are ours.
     int nQtArgc = 1;
-    return RunWindow(nQtArgc, argv, strCmdLine);
+    return RunWindow(nQtArgc, argv, parsed, strCmdLine);
 }

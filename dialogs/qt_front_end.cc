@@ -25,6 +25,46 @@ int NoAnswer(unsigned nStyle) {
 
 }  // namespace
 
+// What one run's engine reports to: the front end, with the run's number.
+class CQtFrontEnd::CRunChannel : public ISyncFrontEnd {
+public:
+    CRunChannel(CQtFrontEnd& owner, unsigned nRun) : m_owner(owner), m_nRun(nRun) {}
+
+    void SetStatusText(const std::string& strText) override {
+        QString str = QString::fromStdString(strText);
+        m_owner.Post(m_nRun, [this, str] { m_owner.m_pDlg->SetStatusText(str); });
+    }
+    void SetProgress(int nCurrent, int nTotal) override {
+        m_owner.Post(m_nRun,
+                     [this, nCurrent, nTotal] { m_owner.m_pDlg->SetProgress(nCurrent, nTotal); });
+    }
+    void AdvanceStage() override {
+        m_owner.Post(m_nRun, [this] { m_owner.m_pDlg->AdvanceStage(); });
+    }
+    void ResetProgress() override {
+        m_owner.Post(m_nRun, [this] { m_owner.m_pDlg->ResetProgress(); });
+    }
+    void OnButtonStop() override {
+        m_owner.Post(m_nRun, [this] { m_owner.m_pDlg->OnButtonStop(); });
+    }
+    int ShowMessageBox(const std::string& strText, const std::string& strCaption,
+                       unsigned nStyle) override {
+        return m_owner.ShowBox(m_nRun, strText, strCaption, nStyle);
+    }
+    int AskUpdate() override { return m_owner.ShowPrompt(m_nRun); }
+    void HideWindow() override {
+        m_owner.Post(m_nRun, [this] { m_owner.m_pDlg->hide(); });
+    }
+    void PostSyncEnd(int nCode) override {
+        m_owner.Post(m_nRun, [this, nCode] { m_owner.m_pDlg->OnSyncEnd(nCode); });
+    }
+    const SpecialDirMap& GetSpecialDirMap() override { return m_owner.GetSpecialDirMap(); }
+
+private:
+    CQtFrontEnd& m_owner;
+    const unsigned m_nRun;
+};
+
 CQtFrontEnd::CQtFrontEnd() = default;
 
 CQtFrontEnd::~CQtFrontEnd() {
@@ -32,95 +72,122 @@ CQtFrontEnd::~CQtFrontEnd() {
 }
 
 template <typename Fn>
-int CQtFrontEnd::AskOnGuiThread(Fn fn, int nDefault) {
+void CQtFrontEnd::Post(unsigned nRun, Fn fn) {
+    if (m_pDlg == nullptr)
+        return;
+    QMetaObject::invokeMethod(
+        m_pDlg.data(),
+        [this, nRun, fn] {
+            if (!IsEnded(nRun))
+                fn();
+        },
+        Qt::QueuedConnection);
+}
+
+template <typename Fn>
+int CQtFrontEnd::Ask(unsigned nRun, Fn fn, int nDefault) {
     if (m_bClosing || m_pDlg == nullptr)
         return nDefault;
+    auto ask = [this, nRun, fn, nDefault] {
+        if (m_bClosing || IsEnded(nRun))
+            return nDefault;
+        int nAnswer = fn();
+        // Given up while it was open: its answer no longer counts.
+        return m_bClosing || IsEnded(nRun) ? nDefault : nAnswer;
+    };
     if (QThread::currentThread() == m_pDlg->thread())
-        return fn();
+        return ask();
     int nAnswer = nDefault;
     // The call blocks this worker until the GUI thread has run it; a window
     // destroyed meanwhile drops the call and releases the worker.
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [this, fn, nDefault] { return m_bClosing ? nDefault : fn(); },
-        Qt::BlockingQueuedConnection, &nAnswer);
+    QMetaObject::invokeMethod(m_pDlg.data(), ask, Qt::BlockingQueuedConnection, &nAnswer);
     return nAnswer;
 }
 
-int CQtFrontEnd::ShowMessageBox(const std::string& strText, const std::string& strCaption,
-                                unsigned nStyle) {
+int CQtFrontEnd::ShowBox(unsigned nRun, const std::string& strText, const std::string& strCaption,
+                         unsigned nStyle) {
     if (m_pDlg == nullptr)
         return ShowTideMessageBox(nullptr, strText, strCaption, nStyle);
-    return AskOnGuiThread(
+    return Ask(
+        nRun,
         [this, strText, strCaption, nStyle] {
-            return ShowTideMessageBox(m_pDlg.data(), strText, strCaption, nStyle);
+            std::unique_ptr<QMessageBox> pBox(
+                CreateTideMessageBox(m_pDlg.data(), strText, strCaption, nStyle));
+            m_pQuestion = pBox.get();
+            pBox->exec();
+            return TideMessageBoxAnswer(pBox.get(), nStyle);
         },
         NoAnswer(nStyle));
 }
 
-int CQtFrontEnd::AskUpdate() {
-    return AskOnGuiThread(
-        [] {
+int CQtFrontEnd::ShowPrompt(unsigned nRun) {
+    return Ask(
+        nRun,
+        [this] {
             // No owner: the prompt stands on its own, as the run's question.
             CUpdateMessageBoxDlg dlg;
+            m_pQuestion = &dlg;
             return dlg.Run();
         },
         kIdCancel);
 }
 
+int CQtFrontEnd::ShowMessageBox(const std::string& strText, const std::string& strCaption,
+                                unsigned nStyle) {
+    return ShowBox(kCurrentRun, strText, strCaption, nStyle);
+}
+
+int CQtFrontEnd::AskUpdate() {
+    return ShowPrompt(kCurrentRun);
+}
+
 void CQtFrontEnd::SetStatusText(const std::string& strText) {
-    if (m_pDlg == nullptr)
-        return;
     QString str = QString::fromStdString(strText);
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [this, str] { m_pDlg->SetStatusText(str); }, Qt::QueuedConnection);
+    Post(kCurrentRun, [this, str] { m_pDlg->SetStatusText(str); });
 }
 
 void CQtFrontEnd::SetProgress(int nCurrent, int nTotal) {
-    if (m_pDlg == nullptr)
-        return;
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [this, nCurrent, nTotal] { m_pDlg->SetProgress(nCurrent, nTotal); },
-        Qt::QueuedConnection);
+    Post(kCurrentRun, [this, nCurrent, nTotal] { m_pDlg->SetProgress(nCurrent, nTotal); });
 }
 
 void CQtFrontEnd::AdvanceStage() {
-    if (m_pDlg == nullptr)
-        return;
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [this] { m_pDlg->AdvanceStage(); }, Qt::QueuedConnection);
+    Post(kCurrentRun, [this] { m_pDlg->AdvanceStage(); });
 }
 
 void CQtFrontEnd::ResetProgress() {
-    if (m_pDlg == nullptr)
-        return;
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [this] { m_pDlg->ResetProgress(); }, Qt::QueuedConnection);
+    Post(kCurrentRun, [this] { m_pDlg->ResetProgress(); });
 }
 
 void CQtFrontEnd::OnButtonStop() {
-    if (m_pDlg == nullptr)
-        return;
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [this] { m_pDlg->OnButtonStop(); }, Qt::QueuedConnection);
+    Post(kCurrentRun, [this] { m_pDlg->OnButtonStop(); });
 }
 
 void CQtFrontEnd::HideWindow() {
-    if (m_pDlg == nullptr)
-        return;
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [this] { m_pDlg->hide(); }, Qt::QueuedConnection);
+    Post(kCurrentRun, [this] { m_pDlg->hide(); });
 }
 
 void CQtFrontEnd::PostSyncEnd(int nCode) {
-    if (m_pDlg == nullptr)
-        return;
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [this, nCode] { m_pDlg->OnSyncEnd(nCode); }, Qt::QueuedConnection);
+    Post(kCurrentRun, [this, nCode] { m_pDlg->OnSyncEnd(nCode); });
 }
 
 const SpecialDirMap& CQtFrontEnd::GetSpecialDirMap() {
     // Loaded before the run starts and left alone while it goes on.
     return m_pDlg != nullptr ? m_pDlg->GetRunController().GetSpecialDirMap() : m_mapEmpty;
+}
+
+ISyncFrontEnd* CQtFrontEnd::BeginRun() {
+    AbandonRun();
+    m_vecChannels.push_back(std::make_unique<CRunChannel>(*this, m_nRun));
+    return m_vecChannels.back().get();
+}
+
+void CQtFrontEnd::AbandonRun() {
+    ++m_nRun;
+    if (m_nRun == kCurrentRun)
+        ++m_nRun;
+    // Its question closes with its "no" answer, which releases the worker.
+    if (m_pQuestion != nullptr)
+        m_pQuestion->reject();
 }
 
 CTideDlg* CQtFrontEnd::CreateMainDialog(CTideApp& app) {
@@ -142,19 +209,22 @@ void CQtFrontEnd::Shutdown() {
     if (m_pOwnedDlg == nullptr)
         return;
     m_bClosing = true;
+    if (m_pQuestion != nullptr)
+        m_pQuestion->reject();
     CRunController& run = m_pOwnedDlg->GetRunController();
     if (!run.IsWorkerFinished())
         run.RequestStop();
     // Until the worker has returned, the calls it queues are run here and
-    // its questions answered at once, so joining it below cannot hang on a
-    // question nobody sees. The stop flag ends a run within a few seconds.
-    QDeadlineTimer deadline(5000);
+    // its questions answered at once, so it is never left waiting on a
+    // window that is gone. The stop flag ends a run within moments; a worker
+    // stuck beyond that ends the process (EndRun).
+    QDeadlineTimer deadline(CRunController::kEndRunWaitMs);
     while (!run.IsWorkerFinished() && !deadline.hasExpired()) {
         QCoreApplication::sendPostedEvents(m_pOwnedDlg.get());
         QThread::msleep(10);
     }
     QCoreApplication::sendPostedEvents(m_pOwnedDlg.get());
-    run.EndRun();
+    run.EndRun(0, 4);
     m_pDlg = nullptr;
     m_pOwnedDlg.reset();
 }

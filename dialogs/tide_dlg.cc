@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QThread>
+#include <QTimer>
 #include <QWindow>
 
 #include "app/tide_app.h"
@@ -112,15 +113,38 @@ void CTideDlg::OnButtonStart() {
     m_nStep = 0;
     if (m_pFrontEnd == nullptr)
         return;
-    if (m_run.StartRun(m_app, m_pFrontEnd) == CRunController::kStarted) {
+    int nStart = m_run.StartRun(m_app, m_pFrontEnd);
+    if (nStart == CRunController::kBusy) {
+        // The stopped run is still ending: give it up (its question closes,
+        // what it still sends is dropped) and start once its worker is gone.
+        // The window never waits for a worker.
+        m_run.RequestStop();
+        m_pFrontEnd->AbandonRun();
+        m_bStartPending = true;
+        m_bSyncRunning = true;
+        QTimer::singleShot(kStartRetryMs, this, [this] { RetryPendingStart(); });
+    } else if (nStart == CRunController::kStarted) {
         m_bSyncRunning = true;
         repaint(m_rcStartStop);
     }
     update();
 }
 
+void CTideDlg::RetryPendingStart() {
+    if (!m_bStartPending)
+        return;
+    if (!m_run.IsWorkerFinished()) {
+        QTimer::singleShot(kStartRetryMs, this, [this] { RetryPendingStart(); });
+        return;
+    }
+    m_bStartPending = false;
+    m_bSyncRunning = false;
+    OnButtonStart();
+}
+
 void CTideDlg::OnButtonStop() {
     m_bSyncRunning = false;
+    m_bStartPending = false;
     m_run.RequestStop();
     update(m_rcStartStop);
 }

@@ -76,12 +76,17 @@ protected:
 private:
     void InitPaintResources();
     void OnAutoStart();
+    void RetryPendingStart();
     void UpdateCursor();
+
+    // How often a start waits for the previous run's worker to be gone.
+    static constexpr int kStartRetryMs = 20;
 
     CTideApp& m_app;
     ISyncFrontEnd* m_pFrontEnd;
     CRunController m_run;
     bool m_bSyncRunning = false;
+    bool m_bStartPending = false;
     int m_nStep = 1;
     QString m_strStatus;
     int m_nProgress = 0;

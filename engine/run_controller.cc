@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <vector>
+
 #include "app/message_box.h"
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
@@ -9,12 +11,20 @@
 #include "engine/sync_engine.h"
 #include "engine/target_path.h"
 #include "log/my_log.h"
+#include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 
 // The tool is a native program here, so it carries no ".exe".
 const char* const kToolExeName = "Corvid@LoomhallKiro";
 const char* const kUpdaterCaption = "Corvid5@LoomhallKiro 업데이트";
+
+namespace {
+
+constexpr unsigned kStopPollMs = 50;
+
+}  // namespace
 
 CRunController::CRunController() = default;
 
@@ -54,18 +64,22 @@ int CRunController::StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd) {
                                   kUpdaterCaption, kMbOk);
         return kInvalidConfig;
     }
+    // Two workers at once would share the run's process-wide values.
+    if (!IsWorkerFinished())
+        return kBusy;
     if (m_pSyncEngine != nullptr) {
         TideLog(1, "CTideDlg::OnButtonStart> Delete Previous Tide Engine");
         m_pSyncEngine.reset();
     }
     TideLog(1, "CTideDlg::OnButtonStart> Create Tide Engine");
+    m_pRunCfg = std::make_unique<CTideCfg>(*m_pCfg);
     m_pSyncEngine = std::make_unique<CSyncEngine>();
     m_pSyncEngine->m_dwConnectTimeOut = app.m_dwConnectTimeOut;
     m_pSyncEngine->m_dwSendTimeOut = app.m_dwSendTimeOut;
     m_pSyncEngine->m_dwRecvTimeOut = app.m_dwRecvTimeOut;
-    m_pSyncEngine->m_pDlg = pFrontEnd;
+    m_pSyncEngine->m_pDlg = pFrontEnd->BeginRun();
     m_pSyncEngine->m_bResourceMode = app.m_bResourceMode;
-    int nRet = m_pSyncEngine->InitSyncEngine(m_pCfg.get());
+    int nRet = m_pSyncEngine->InitSyncEngine(m_pRunCfg.get());
     if (nRet < 0) {
         TideLog(1, "CTideDlg::OnButtonStart> Can't Init Sync Engine, RetVal = %d", nRet);
         m_pSyncEngine.reset();
@@ -89,16 +103,45 @@ bool CRunController::IsWorkerFinished() const {
     return m_pSyncEngine == nullptr || m_pSyncEngine->IsWorkerFinished();
 }
 
+void CRunController::ClearSpecialDirMap() {
+    TideLog(1, "CTideExeApp::ClearSpecialDirMap> Map Count = %d",
+            static_cast<int>(m_mapSpecialDir.size()));
+    m_mapSpecialDir.clear();
+}
+
 int CRunController::StartDevelopmentTool(CTideApp& app) {
+    ClearSpecialDirMap();
     app.m_strToolExeName = kToolExeName;
     std::string strTool = platform::JoinPath(g_szBaseDir, app.m_strToolExeName);
     // The engine's launcher knows how to start Windows and native programs;
-    // a run that ended without an engine borrows a fresh one for it.
+    // a run that ended without an engine borrows a fresh one for it. The
+    // folder goes as one word, whatever it holds.
     CSyncEngine launcher;
     CSyncEngine& engine = m_pSyncEngine != nullptr ? *m_pSyncEngine : launcher;
-    return engine.StartExeFileByShellExecute(strTool, g_szBaseDir, 0) == 0 ? 0 : 1;
+    return engine.StartExeFileByShellExecute(strTool, std::vector<std::string>{g_szBaseDir}, 0) ==
+                   0
+               ? 0
+               : 1;
 }
 
-void CRunController::EndRun() {
+void CRunController::EndRun(int nWaitMs, int nExitCode) {
+    if (m_pSyncEngine == nullptr)
+        return;
+    if (!m_pSyncEngine->IsWorkerFinished()) {
+        RequestStop();
+        uint64_t nDeadline = platform::SystemClock().TickCountMs() + static_cast<uint64_t>(nWaitMs);
+        while (!m_pSyncEngine->IsWorkerFinished() &&
+               platform::SystemClock().TickCountMs() < nDeadline) {
+            platform::SleepMs(kStopPollMs);
+        }
+        if (!m_pSyncEngine->IsWorkerFinished()) {
+            // The worker is stuck outside our control; a thread cannot be
+            // ended safely, so the process ends instead of waiting for ever.
+            TideLog(3, "CSyncEngine::~CSyncEngine> Terminate QuenbySyncThread Forcely...");
+            TideLog(4, "CRunController::EndRun> The worker did not stop; the process ends now.");
+            platform::EndProcessNow(nExitCode);
+        }
+    }
     m_pSyncEngine.reset();
+    m_pRunCfg.reset();
 }

@@ -35,19 +35,30 @@ public:
     // After the settings were saved: tool name and shortcut names again.
     void OnSettingsSaved(CTideApp& app);
 
-    enum EStart { kStarted = 0, kInvalidConfig = -1, kEngineFailed = -2 };
-    // Destroys a previous engine and starts a new run reporting to pFrontEnd.
-    // kInvalidConfig after showing the configuration message through it.
+    enum EStart { kStarted = 0, kInvalidConfig = -1, kEngineFailed = -2, kBusy = -3 };
+    // Starts a new run reporting to pFrontEnd->BeginRun(); the engine works
+    // on its own copy of the settings, so saving them never races the run.
+    // kInvalidConfig after showing the configuration message through it;
+    // kBusy while an earlier run's worker is still ending (nothing started:
+    // try again once IsWorkerFinished()). Never waits for a worker.
     int StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd);
     // Raises the running engine's stop flag (the Stop button).
     void RequestStop();
     bool HasEngine() const { return m_pSyncEngine != nullptr; }
     // True when there is no engine or its worker has returned.
     bool IsWorkerFinished() const;
-    // Starts the tool with the installation folder as its parameter; 0 started.
+    // Empties the special directory map (the run is over), then starts the
+    // tool with the installation folder as its one parameter; 0 started.
     int StartDevelopmentTool(CTideApp& app);
-    // Destroys the engine, waiting for its worker.
-    void EndRun();
+    void ClearSpecialDirMap();
+    // Destroys the engine. A worker still going is asked to stop and given
+    // nWaitMs to end; one that does not is given up and the process ends at
+    // once with nExitCode, leaving what the worker waits for (a program it
+    // started, say) running and every file as it is.
+    void EndRun(int nWaitMs = kEndRunWaitMs, int nExitCode = 4);
+
+    // How long EndRun waits by default for a stopped worker.
+    static constexpr int kEndRunWaitMs = 5000;
 
     CTideCfg* GetCfg() const { return m_pCfg.get(); }
     const SpecialDirMap& GetSpecialDirMap() const { return m_mapSpecialDir; }
@@ -58,5 +69,7 @@ private:
     bool m_bIniExisted = false;
     SpecialDirMap m_mapSpecialDir;
     std::unique_ptr<CTideCfg> m_pCfg;
+    // The run's own copy of the settings; lives as long as its engine.
+    std::unique_ptr<CTideCfg> m_pRunCfg;
     std::unique_ptr<CSyncEngine> m_pSyncEngine;
 };

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/tide_cfg.h"
+#include "app/tide_globals.h"
 #include "engine/http_connection.h"
 #include "log/my_log.h"
 #include "platform/file_system.h"
@@ -62,6 +63,7 @@ void CSyncEngine::StopAndWaitWorker() {
 
 int CSyncEngine::InitSyncEngine(CTideCfg* pCfg) {
     m_pCfg = pCfg;
+    m_strLinkName = g_szLinkName;
     HttpConnectionSettings settings;
     settings.strHost = pCfg->m_strServer;
     settings.nPort = pCfg->m_nPort;

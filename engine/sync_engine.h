@@ -24,6 +24,9 @@ using FileItemList = std::list<std::unique_ptr<FileItem>>;
 
 // Buffer size of the 14-digit server time text with its terminator.
 constexpr size_t kServerTimeTextSize = 20;
+// Modification time (Unix seconds) of a download whose post-processing is
+// still to come; no server time is ever this close to it.
+constexpr int64_t kPendingFileTime = 0;
 
 class CSyncEngine {
 public:
@@ -69,6 +72,8 @@ public:
     int DownloadFilesInListFromServer();
     // The download pass: 1 all downloaded, 0 a download failed, -1, -2.
     int ProcDownloadFilesInListFromServer();
+    // Removes temporary files that cut-off runs left where this run writes.
+    void RemoveLeftovers();
     // Fills the Windows and system folders and the local address; < 0 fails.
     int GetAndDisplaySystemInfo();
 
@@ -79,9 +84,23 @@ public:
     platform::CProcess GetProcessHandleByShellExecute(
         const std::string& strFile, const std::string& strParameters,
         const std::string& strWorkDir = std::string());
+    // The same with the words already apart: each one reaches the program as
+    // one argument, whatever it holds (blanks, quotes, backslashes).
+    platform::CProcess GetProcessHandleByShellExecute(const std::string& strFile,
+                                                      const std::vector<std::string>& vecArgs,
+                                                      const std::string& strWorkDir);
     // 0 started (and with bWait, waited for to its end), 1 not started.
     short StartExeFileByShellExecute(const std::string& strFile, const std::string& strParameters,
                                      int bWait, const std::string& strWorkDir = std::string());
+    short StartExeFileByShellExecute(const std::string& strFile,
+                                     const std::vector<std::string>& vecArgs, int bWait,
+                                     const std::string& strWorkDir = std::string());
+    // Starts a program with its words; logs a failed start.
+    platform::CProcess StartShellProgramLogged(const std::string& strFile,
+                                               const std::vector<std::string>& vecArgs,
+                                               const std::string& strWorkDir);
+    // The result of StartExeFileByShellExecute for a started (or not) program.
+    short WaitStarted(platform::CProcess process, int bWait);
     // 0 started and waited for until its end, a failed wait or a stop
     // request (the program then keeps running); 1 not started.
     short StartExeFileByShellExecuteAndWaitClose(const std::string& strFile,
@@ -123,6 +142,12 @@ public:
 
     // 1 download, 0 keep the local file.
     int IsFileToDownload(FileItem& item);
+    // True for a file whose post-processing makes other files (archives,
+    // fonts): it carries kPendingFileTime until that is done, so a run cut
+    // off in between downloads and handles it again.
+    bool DefersServerTime(const FileItem& item) const;
+    // Sets the server's time on a file that waited for its post-processing.
+    void SetServerTimeAfterPostProcessing(const FileItem& item);
     static int SetDownFileModifyDate(const std::string& strTargetPath,
                                      const std::string& strModifyTime);
     // Fields of a Last-Modified header, in GMT.
@@ -139,6 +164,9 @@ public:
     std::atomic<int> m_nNowRunningFlag{0};
     std::atomic<int> m_nRequestStopFlag{0};
     std::string m_szLocalIp;
+    // The shortcut name when the run started (the settings may change it
+    // on the front end's thread while the run goes on).
+    std::string m_strLinkName;
 
     FileItemList m_DownFileItemList;
     FileItemList m_RegFileItemList;

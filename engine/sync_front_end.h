@@ -39,4 +39,12 @@ public:
     virtual void PostSyncEnd(int nCode) = 0;
     // The special directory map the window loaded at start.
     virtual const SpecialDirMap& GetSpecialDirMap() = 0;
+
+    // Called on the front end's own thread. A new run is about to start:
+    // whatever earlier runs still send is dropped from now on and their open
+    // questions are answered with "no". Returns what the new run's engine
+    // reports to; a front end that serves one run only returns itself.
+    virtual ISyncFrontEnd* BeginRun() { return this; }
+    // The same dropping without a new run (a run given up before its end).
+    virtual void AbandonRun() {}
 };

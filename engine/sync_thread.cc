@@ -73,7 +73,7 @@ int CSyncEngine::SyncThreadMain(CSyncEngine* pEngine) {
             "더이상 진행하지 못하고 종료합니다.\n"
             "긴급 상황인 경우, 아래의 메뉴를 선택하여 프로그램을 기동하십시요.\n";
         std::string strText = strLines + "메뉴 경로 : 프로그램->" + kProgramGroupName + "->" +
-                              g_szLinkName + " - 다운로드 장애시";
+                              e.m_strLinkName + " - 다운로드 장애시";
         pDlg->ShowMessageBox(strText, "오류", kMbOk | kMbIconError);
         e.m_nNowRunningFlag = 0;
         TideLog(1, "SyncThreadMain::Exit Thread Main Function By Failure...");
@@ -95,6 +95,12 @@ int CSyncEngine::SyncThreadMain(CSyncEngine* pEngine) {
     pDlg->AdvanceStage();
     int r = e.DownloadFilesInListFromServer();
     pDlg->AdvanceStage();
+    if (e.m_nRequestStopFlag != 0) {
+        // Stopped while checking: a check cut short is no failure to ask about.
+        e.m_nNowRunningFlag = 0;
+        TideLog(1, "SyncThreadMain::Exit Thread Main Function By Stop....");
+        return 0;
+    }
     if (r < 1) {
         nAllSequenceSuccessFlag = 0;
     } else if (r == 1) {
