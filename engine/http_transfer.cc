@@ -72,13 +72,16 @@ void LogLastError(int nError) {
         g_pMyLog->LogLastErrorText();
 }
 
-// Creates a new file beside strTarget for the download; never reuses one.
+// Creates a new file beside strTarget for the download; never opens one
+// that is there. Only one run works in a folder at a time, so a file of the
+// first name is a leftover of a cut-off run and is removed first.
 std::FILE* CreateTempBeside(const std::string& strTarget, std::string* pstrTemp) {
     size_t nSep = strTarget.find_last_of(platform::kPathSep);
     std::string strDir = nSep == std::string::npos ? std::string() : strTarget.substr(0, nSep + 1);
     std::string strName = nSep == std::string::npos ? strTarget : strTarget.substr(nSep + 1);
     if (strName.size() > kMaxTempStemBytes)
         strName.resize(kMaxTempStemBytes);
+    platform::DeleteFile(strDir + "." + strName + ".tidewell-part");
     for (int i = 0; i < kMaxTempNames; ++i) {
         *pstrTemp = strDir + "." + strName + ".tidewell-part" + (i == 0 ? "" : std::to_string(i));
         std::FILE* fp = std::fopen(pstrTemp->c_str(), "wbx");

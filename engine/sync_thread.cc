@@ -153,6 +153,13 @@ int CSyncEngine::SyncThreadMain(CSyncEngine* pEngine) {
     if (e.HandleZipRegTypeFiles(e.m_ZipRegFileItemList) < 0) nAllSequenceSuccessFlag = 0;
     if (e.HandleRegisterTypeFilesByRegAsm(e.m_RegAsmFileItemList) < 0) nAllSequenceSuccessFlag = 0;
     e.HandleExecuteTypeFiles();
+    if (e.m_nRequestStopFlag != 0) {
+        // Stopped while programs ran (their waits end at once): the user
+        // asked for no more, so neither a question nor the tool follows.
+        e.m_nNowRunningFlag = 0;
+        TideLog(1, "SyncThreadMain::Exit Thread Main Function By Stop....");
+        return 0;
+    }
 
     pDlg->SetStatusText(kDownloadComplete);
     TideLog(1, "SyncThreadMain::Register Download Info Complete....");
