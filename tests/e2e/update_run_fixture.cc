@@ -1,6 +1,7 @@
 #include "tests/e2e/update_run_fixture.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,12 +30,12 @@ bool WaitForPath(const std::string& strPath, int nSeconds) {
 
 void UpdateRunTest::SetUp() {
     NginxOptions options;
-    options.strServerSnippet = kServerSnippet;
+    options.strServerSnippet = std::string(kServerSnippet) + m_strExtraSnippet;
     ASSERT_TRUE(m_nginx.Start(options)) << m_nginx.Error();
     m_strRelease = m_nginx.DocRoot() + "/rel";
     ASSERT_EQ(RunShell("mkdir -p '" + m_strRelease + "'"), 0);
 
-    m_strInstall = m_dir.Sub("install");
+    m_strInstall = m_dir.Sub(m_strInstallName);
     ASSERT_EQ(RunShell("mkdir -p '" + m_strInstall + "/config' '" + m_dir.Sub("desktop") + "' '" +
                        m_dir.Sub("wine") + "'"),
               0);
@@ -45,7 +46,7 @@ void UpdateRunTest::SetUp() {
                          "\r\nDOWNLOAD_BASE_URL=rel\r\nLIST_FILE_NAME=_listfile.txt\r\n"
                          "SVR_HTTPS=0\r\nTIME_CHECK_SPAN=5\r\nENCODE_URL_UTF=1\r\n"
                          "LAST_SETUP_DATE=2026-01-01 00:00:00\r\n";
-    m_dir.WriteFile("install/config/Tidewell.ini", strIni);
+    m_dir.WriteFile(m_strInstallName + "/config/Tidewell.ini", strIni);
     m_vecEnv = {"HOME=" + m_dir.Sub("home"),
                 "XDG_DESKTOP_DIR=" + m_dir.Sub("desktop"),
                 "XDG_DATA_HOME=" + m_dir.Sub("data"),
@@ -82,6 +83,10 @@ int UpdateRunTest::Start(const std::string& strArgs) {
         dup2(fdIn, 0);
         dup2(fdOut, 1);
         dup2(fdOut, 2);
+        if (m_nFileSizeLimit > 0) {
+            rlimit limit{static_cast<rlim_t>(m_nFileSizeLimit), static_cast<rlim_t>(m_nFileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         std::vector<std::string> vecArgs = {m_strInstall + "/TidewellKiro", "--headless"};
         std::string strWord;
         for (char c : strArgs + " ") {

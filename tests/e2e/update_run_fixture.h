@@ -38,6 +38,12 @@ protected:
     // Requests that reached /rel/ since the last call.
     std::vector<NginxAccessEntry> NewRequests(size_t nExpected = 0);
 
+    // Set before SetUp: more nginx directives, the installation's folder name.
+    std::string m_strExtraSnippet;
+    std::string m_strInstallName = "install";
+    // A file-size limit (bytes) for the runs; 0 for none.
+    long m_nFileSizeLimit = 0;
+
     CTempDir m_dir;
     CNginxServer m_nginx;
     std::string m_strInstall;

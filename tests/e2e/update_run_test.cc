@@ -56,6 +56,7 @@ TEST_F(UpdateRunTest, FirstInstallThenASecondRunThatFetchesNothing) {
     EXPECT_EQ(ReadWholeFile(Installed("tools/hello.out")), "ran\n");
     ASSERT_TRUE(WaitForPath(Installed("tool-started"), 10)) << run.strOutput;
     EXPECT_EQ(ReadWholeFile(Installed("tool-started")), m_strInstall + "\n");
+    EXPECT_NE(Log().find("CTideExeApp::ClearSpecialDirMap> Map Count = 9"), std::string::npos);
     // Files carry the server's times, so the next run compares them equal.
     platform::FileStatus local, served;
     ASSERT_TRUE(platform::GetFileStatus(Installed("app/readme.txt"), &local));
@@ -263,4 +264,63 @@ TEST_F(UpdateRunTest, UnreachableServerEndsWithTheListFileError) {
     EXPECT_EQ(run.nExit, 2) << run.strOutput;
     EXPECT_NE(run.strOutput.find("리스트 파일 정보를 가져오는 도중에 오류가 발생했습니다."),
               std::string::npos);
+}
+
+// Names and encodings that once could never be fetched: a character above
+// U+FFFF, a gzip-encoded file whose record gives no size (the HEAD's size is
+// the encoded one) and an empty file served gzip-encoded.
+TEST_F(UpdateRunTest, AwkwardNamesAndGzipEncodings) {
+    WriteRelease("emoji-\xF0\x9F\x98\x80.txt", "smile");
+    WriteRelease("data/empty.txt", "");
+    WriteRelease("data/sized.txt", std::string(5000, 's'));
+    ASSERT_EQ(RunShell("cd '" + m_strRelease + "/data' && gzip -9 empty.txt sized.txt"), 0);
+    MakeList("--gzip-static");
+    WriteRelease("data/unsized.txt", std::string(5000, 'u'));
+    ASSERT_EQ(RunShell("gzip -9 '" + m_strRelease + "/data/unsized.txt'"), 0);
+    AppendToList("data/unsized.txt\n");
+
+    RunResult run = Run("1");
+    ASSERT_EQ(run.nExit, 0) << run.strOutput << Log();
+    EXPECT_EQ(ReadWholeFile(Installed("emoji-\xF0\x9F\x98\x80.txt")), "smile");
+    EXPECT_TRUE(platform::FileExists(Installed("data/empty.txt")));
+    EXPECT_EQ(ReadWholeFile(Installed("data/empty.txt")), "");
+    EXPECT_EQ(ReadWholeFile(Installed("data/unsized.txt")), std::string(5000, 'u'));
+    NewRequests();
+    RunResult again = Run("1");
+    ASSERT_EQ(again.nExit, 0) << again.strOutput << Log();
+    EXPECT_EQ(Uris(NewRequests(3), "GET"), std::vector<std::string>{"/rel/_listfile.txt"});
+}
+
+// The launcher hands --headless and --assume-yes on to the run-copy: with a
+// display named, the copy still uses the terminal and answers yes.
+TEST_F(UpdateRunTest, LauncherPassesTheFrontEndOptionsOn) {
+    WriteRelease("Corvid@LoomhallKiro", kToolScript, true);
+    MakeList();
+    AppendToList("missing/a.bin,,,,20240101000000,10\n");
+    m_vecEnv.push_back("DISPLAY=:99");
+    RunResult launcher = Run("--assume-yes");
+    EXPECT_EQ(launcher.nExit, 0) << launcher.strOutput;
+    ASSERT_TRUE(WaitForPath(Installed("tool-started"), 20)) << Log();
+    EXPECT_NE(Log().find("Tidewell(Corvid5@LoomhallKiro) Start"), std::string::npos);
+}
+
+class OddFolderRunTest : public UpdateRunTest {
+protected:
+    void SetUp() override {
+        m_strInstallName = "inst dir \"q\" \\b";
+        UpdateRunTest::SetUp();
+    }
+};
+
+// The tool gets the installation folder as exactly one argument.
+TEST_F(OddFolderRunTest, ToolGetsTheFolderAsOneArgument) {
+    WriteRelease("Corvid@LoomhallKiro",
+                 "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > \"$(dirname \"$0\")/args.tmp\" && "
+                 "mv \"$(dirname \"$0\")/args.tmp\" \"$(dirname \"$0\")/args\"\n",
+                 true);
+    MakeList();
+    RunResult run = Run("1");
+    ASSERT_EQ(run.nExit, 0) << run.strOutput << Log();
+    ASSERT_TRUE(WaitForPath(Installed("args"), 20));
+    EXPECT_EQ(ReadWholeFile(Installed("args")), "1|" + m_strInstall + "|");
 }

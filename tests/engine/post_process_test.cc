@@ -197,6 +197,14 @@ TEST_F(FontHandlerTest, RealFontIsCopiedIntoThePrefixAndAdded) {
     EXPECT_TRUE(m_log.Has("INFO", strPrefix + "Previous Font(" + strDst + ") is Already Exist"));
     EXPECT_TRUE(m_log.Has("INFO", strPrefix + "AddFontRecource(DejaVuSans.ttf) Success. nRet = 1"));
 
+    // An updated font replaces the one in the folder.
+    std::string strBold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+    m_dir.WriteFile("fonts/DejaVuSans.ttf", ReadWholeFile(strBold));
+    EXPECT_EQ(m_engine.ProcessFontFile(*m_engine.m_DownFileItemList.front()), 0);
+    EXPECT_EQ(ReadWholeFile(strDst), ReadWholeFile(strBold));
+    m_dir.WriteFile("fonts/DejaVuSans.ttf", ReadWholeFile(kSystemFont));
+    EXPECT_EQ(m_engine.ProcessFontFile(*m_engine.m_DownFileItemList.front()), 0);
+
     // Gone from the folder but still added: the old one is taken out first.
     platform::DeleteFile(strDst);
     EXPECT_EQ(m_engine.ProcessFontFile(*m_engine.m_DownFileItemList.front()), 0);

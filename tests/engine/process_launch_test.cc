@@ -144,6 +144,25 @@ TEST_F(ProcessLaunchTest, StopRequestEndsTheWaitAndLeavesTheProgramRunning) {
     kill(nPid, SIGKILL);
 }
 
+// The plain launcher's wait (regsvr32 with w=1) ends on a stop request too.
+TEST_F(ProcessLaunchTest, StopRequestEndsThePlainWait) {
+    std::string strScript = Sleeper("hung tool.sh");
+    std::thread stopper([&] {
+        StartedPid();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        m_engine.m_nRequestStopFlag = 1;
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_engine.StartExeFileByShellExecute(strScript, "", 1), 0);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    int nPid = StartedPid();
+    EXPECT_TRUE(IsAlive(nPid));
+    EXPECT_TRUE(m_log.Has(
+        "DEBUG", "CSyncEngine::StartExeFileByShellExecute> WaitForSingleObject Return, RetVal = -1"));
+    kill(nPid, SIGKILL);
+}
+
 TEST_F(ProcessLaunchTest, StopAlreadyRequestedReturnsAtOnce) {
     m_engine.m_nRequestStopFlag = 1;
     std::string strScript = Sleeper("sleeper.sh");
