@@ -41,12 +41,7 @@ void UpdateRunTest::SetUp() {
               0);
     ASSERT_TRUE(platform::CopyFileOver(TIDEWELL_BINARY_DIR "/console/TidewellKiro",
                                        m_strInstall + "/TidewellKiro"));
-    std::string strIni = "[TIDE]\r\nSVR_IP_ADDR=127.0.0.1\r\nSVR_PORT_NO=" +
-                         std::to_string(m_nginx.Port()) +
-                         "\r\nDOWNLOAD_BASE_URL=rel\r\nLIST_FILE_NAME=_listfile.txt\r\n"
-                         "SVR_HTTPS=0\r\nTIME_CHECK_SPAN=5\r\nENCODE_URL_UTF=1\r\n"
-                         "LAST_SETUP_DATE=2026-01-01 00:00:00\r\n";
-    m_dir.WriteFile(m_strInstallName + "/config/Tidewell.ini", strIni);
+    WriteIni(m_nginx.Port());
     m_vecEnv = {"HOME=" + m_dir.Sub("home"),
                 "XDG_DESKTOP_DIR=" + m_dir.Sub("desktop"),
                 "XDG_DATA_HOME=" + m_dir.Sub("data"),
@@ -54,6 +49,16 @@ void UpdateRunTest::SetUp() {
                 "WINEPREFIX=" + m_dir.Sub("wine"),
                 "PATH=/usr/bin:/bin",
                 "LANG=C.UTF-8"};
+}
+
+void UpdateRunTest::WriteIni(int nPort, int nHttpsMode) {
+    m_dir.WriteFile(m_strInstallName + "/config/Tidewell.ini",
+                    "[TIDE]\r\nSVR_IP_ADDR=127.0.0.1\r\nSVR_PORT_NO=" + std::to_string(nPort) +
+                        "\r\nDOWNLOAD_BASE_URL=rel\r\nLIST_FILE_NAME=_listfile.txt\r\n"
+                        "SVR_HTTPS=" +
+                        std::to_string(nHttpsMode) +
+                        "\r\nTIME_CHECK_SPAN=5\r\nENCODE_URL_UTF=1\r\n"
+                        "LAST_SETUP_DATE=2026-01-01 00:00:00\r\n");
 }
 
 std::string UpdateRunTest::WriteRelease(const std::string& strRel, const std::string& strData,
@@ -87,7 +92,8 @@ int UpdateRunTest::Start(const std::string& strArgs) {
             rlimit limit{static_cast<rlim_t>(m_nFileSizeLimit), static_cast<rlim_t>(m_nFileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        std::vector<std::string> vecArgs = {m_strInstall + "/TidewellKiro", "--headless"};
+        std::vector<std::string> vecArgs = {m_strInstall + "/TidewellKiro"};
+        vecArgs.insert(vecArgs.end(), m_vecFrontEndArgs.begin(), m_vecFrontEndArgs.end());
         std::string strWord;
         for (char c : strArgs + " ") {
             if (c == ' ') {
@@ -104,8 +110,12 @@ int UpdateRunTest::Start(const std::string& strArgs) {
         for (std::string& s : m_vecEnv) envp.push_back(s.data());
         for (char** pp = environ; *pp != nullptr; ++pp) {
             std::string strVar = *pp;
-            if (strVar.rfind("ASAN_", 0) == 0 || strVar.rfind("UBSAN_", 0) == 0 ||
-                strVar.rfind("LSAN_", 0) == 0 || strVar.rfind("TMPDIR=", 0) == 0) {
+            // Variables the test sets itself take the place of inherited ones.
+            std::string strName = strVar.substr(0, strVar.find('=') + 1);
+            bool bGiven = false;
+            for (const std::string& s : m_vecEnv) bGiven = bGiven || s.rfind(strName, 0) == 0;
+            if (!bGiven && (strVar.rfind("ASAN_", 0) == 0 || strVar.rfind("UBSAN_", 0) == 0 ||
+                            strVar.rfind("LSAN_", 0) == 0 || strVar.rfind("TMPDIR=", 0) == 0)) {
                 envp.push_back(*pp);
             }
         }

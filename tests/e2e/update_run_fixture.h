@@ -37,6 +37,8 @@ protected:
     std::string Log() const;
     // Requests that reached /rel/ since the last call.
     std::vector<NginxAccessEntry> NewRequests(size_t nExpected = 0);
+    // Writes config/Tidewell.ini for a server on 127.0.0.1 (SVR_HTTPS as given).
+    void WriteIni(int nPort, int nHttpsMode = 0);
 
     // Set before SetUp: more nginx directives, the installation's folder name.
     std::string m_strExtraSnippet;
@@ -50,6 +52,8 @@ protected:
     std::string m_strRelease;
     size_t m_nSeenRequests = 0;
     std::vector<std::string> m_vecEnv;
+    // Words put before the run's own: the terminal unless a test wants the window.
+    std::vector<std::string> m_vecFrontEndArgs = {"--headless"};
 };
 
 // Waits up to nSeconds for a file to exist.
