@@ -8,6 +8,7 @@ packages=(
     nginx-light python3 openssl curl wget gzip zip unzip rsync time
     libfreetype-dev fonts-dejavu-core wine
     qt6-base-dev fonts-nanum xauth libgl-dev
+    xvfb openbox xdotool libx11-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then
