@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# screenshots.sh [BUILD_DIR]: renders the main window (idle and during an
-# update), the update prompt and the settings dialog offscreen into
-# docs/screenshots/*.png. Builds the renderer in BUILD_DIR (default: build).
+# screenshots.sh [BUILD_DIR]: captures the main window (idle and during an
+# update), the update prompt and the settings dialog from the screen of a
+# private X server (Xvfb with openbox) while the window tests drive the built
+# updater against nginx, into docs/screenshots/*.png. Builds in BUILD_DIR
+# (default: build).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${1:-$root/build}"
 if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$root" -B "$dir" -G Ninja -DTIDEWELL_WERROR=ON >/dev/null
 fi
-cmake --build "$dir" --target tidewell_screenshots
-QT_QPA_PLATFORM=offscreen "$dir/dialogs/tidewell_screenshots" "$root/docs/screenshots"
+cmake --build "$dir" --target e2e_window_run_test TidewellKiro TidewellMakeList
+# A plain scratch folder: the settings dialog shows the installation's path.
+TMPDIR=/tmp TIDEWELL_SCREENSHOT_DIR="$root/docs/screenshots" \
+    "$dir/tests/e2e/e2e_window_run_test" \
+    --gtest_filter='*FirstUseSettings*:*PromptCancelled*'
