@@ -3,10 +3,10 @@
 // and the screen read back with GetImage on the root window. One object
 // per test program; it sets DISPLAY for the programs the test starts.
 //
-// The root window is read directly rather than with `xwd -root`: xwd takes
-// a multi-visual path on this server and returns black for a window that
-// lies wholly inside another window with the same private colormap (Qt
-// gives all its windows one), though the screen shows it painted.
+// The root window is read directly rather than with `xwd -root`: on Xvfb
+// xwd returns black for a window that lies wholly inside another window
+// with the same private colormap (Qt gives all its windows one), though the
+// screen and Xvfb's own frame buffer show it painted.
 #pragma once
 
 #include <QImage>
