@@ -133,6 +133,8 @@ void CTideApp::SetBaseDirPath(const std::string& strExePath) {
     std::string strPath = strExePath.empty() ? platform::GetExecutablePath() : strExePath;
     size_t nSep = strPath.rfind(platform::kPathSep);
     g_szBaseDir = nSep == std::string::npos ? std::string() : strPath.substr(0, nSep);
+    if (m_bPlanMode != 0)
+        return;
 
     std::string strLogDir = platform::JoinPath(g_szBaseDir, "log");
     unsigned dwError = 0;
@@ -282,25 +284,36 @@ bool CTideApp::InitInstance(const std::string& strCmdLine) {
         ShowMessageBox("이 폴더에서 업데이트가 이미 실행 중입니다.\n" + g_szBaseDir, kMbOk);
         return false;
     }
-    CreateWorkDirectories();
-
-    if (m_strRunMode.empty()) {
-        if (CopyAndRunSelf() == 0) {
-            g_bCreateLinks = 0;
-            return false;
-        }
-    } else if (m_strRunMode == "3") {
+    if (m_bPlanMode != 0) {
+        // A plan changes nothing in the installation and starts no copy.
         g_bCreateLinks = 0;
-        m_bResourceMode = 1;
+        m_bResourceMode = m_strRunMode == "3" ? 1 : 0;
+    } else {
+        CreateWorkDirectories();
+        if (m_strRunMode.empty()) {
+            if (CopyAndRunSelf() == 0) {
+                g_bCreateLinks = 0;
+                return false;
+            }
+        } else if (m_strRunMode == "3") {
+            g_bCreateLinks = 0;
+            m_bResourceMode = 1;
+        }
     }
 
-    std::string strPrefix = m_strRunMode.empty() ? std::string("Tidewell")
-                                                 : "Tidewell_" + m_strRunMode;
-    g_pMyLog = new CMyLog(10, platform::JoinPath(g_szBaseDir, "log"), strPrefix);
-    g_pMyLog->SetLevel(1);
-    g_pMyLog->Log(2, "%s", std::string(86, '=').c_str());
-    g_pMyLog->Log(2, "CTideApp::InitInstance> Tidewell(Corvid5@LoomhallKiro) Start, Version = %s",
-                  m_strVersion.c_str());
+    std::string strLogDir = platform::JoinPath(g_szBaseDir, "log");
+    std::string strPrefix = m_bPlanMode != 0        ? std::string("Tidewell_plan")
+                            : m_strRunMode.empty() ? std::string("Tidewell")
+                                                   : "Tidewell_" + m_strRunMode;
+    platform::FileStatus logStatus;
+    if (m_bPlanMode == 0 || platform::GetFileStatus(strLogDir, &logStatus)) {
+        g_pMyLog = new CMyLog(10, strLogDir, strPrefix);
+        g_pMyLog->SetLevel(1);
+        g_pMyLog->Log(2, "%s", std::string(86, '=').c_str());
+        g_pMyLog->Log(2,
+                      "CTideApp::InitInstance> Tidewell(Corvid5@LoomhallKiro) Start, Version = %s",
+                      m_strVersion.c_str());
+    }
 
     if (!platform::InitSockets()) {
         ShowMessageBox("Windows 소켓 초기화에 실패하였습니다.", kMbOk);

@@ -40,7 +40,8 @@ public:
     static int GetOsMajorVersion();
 
     // Base folder from the running executable (or strExePath for tests), and
-    // the log folder below it; failures are shown in a message box.
+    // the log folder below it (not when planning); failures are shown in a
+    // message box.
     void SetBaseDirPath(const std::string& strExePath = std::string());
     void CreateWorkDirectories();
     // 0: the run-copy was started (or the copy failed and was reported);
@@ -69,6 +70,10 @@ public:
     std::string m_strRunMode;
     // Front-end options (--headless and the like) handed on to the run-copy.
     std::vector<std::string> m_vecFrontEndArgs;
+    // Set before InitInstance for --plan: no folder is created and no copy
+    // started, the log is written only where log/ exists, and nothing is
+    // removed or created at exit.
+    int m_bPlanMode = 0;
     // Allowed extensions of the resource update mode (values are empty).
     std::set<std::string> m_mapAllowFileType;
     // Written by the engine's worker when the user accepts a certificate error.

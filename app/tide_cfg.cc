@@ -9,6 +9,7 @@
 #include "platform/profile.h"
 
 const char* const kDefaultServerHost = "update.vellmark.example";
+const char* const kDefaultListFileName = "_listfile.txt";
 
 namespace {
 
@@ -63,7 +64,7 @@ void CTideCfg::LoadConfig() {
     m_strServer = Read(kSectionTide, "SVR_IP_ADDR", kDefaultServerHost);
     m_nPort = ToInt(Read(kSectionTide, "SVR_PORT_NO", "80"));
     m_strBaseUrl = Read(kSectionTide, "DOWNLOAD_BASE_URL", "corvid5/version/studio/prod/master");
-    m_strListFileName = Read(kSectionTide, "LIST_FILE_NAME", "_listfile.txt");
+    m_strListFileName = Read(kSectionTide, "LIST_FILE_NAME", kDefaultListFileName);
     m_strLocalBaseDir = g_szBaseDir;
     m_strLinkAppendName = Read(kSectionTide, "LINK_APPEND_NAME", "");
     m_nTimeCheckSpan = ToInt(Read(kSectionTide, "TIME_CHECK_SPAN", "5"));

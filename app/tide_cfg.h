@@ -7,6 +7,8 @@
 
 // Server host used when the file names none.
 extern const char* const kDefaultServerHost;
+// List file name used when the file names none.
+extern const char* const kDefaultListFileName;
 
 class CTideCfg {
 public:

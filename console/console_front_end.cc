@@ -11,6 +11,7 @@
 #include "app/message_box.h"
 #include "app/tide_app.h"
 #include "app/tide_globals.h"
+#include "engine/update_plan.h"
 #include "log/my_log.h"
 #include "platform/file_system.h"
 
@@ -206,7 +207,9 @@ int CConsoleFrontEnd::RunMainDialog(CTideApp& app) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_nStep = 0;
     }
-    if (m_run.StartRun(app, this) != CRunController::kStarted) return kExitStartFailure;
+    UpdatePlan plan;
+    if (m_run.StartRun(app, this, m_options.bPlan ? &plan : nullptr) != CRunController::kStarted)
+        return kExitStartFailure;
 
     int nCode = WaitForRunEnd();
     {
@@ -217,7 +220,13 @@ int CConsoleFrontEnd::RunMainDialog(CTideApp& app) {
     int nExit = kExitNoEnd;
     if (nCode == kSyncEndDone) {
         nExit = kExitDone;
-        if (app.m_bResourceMode == 0) StartDevelopmentTool(app);
+        if (m_options.bPlan) {
+            // The worker filled the plan before it reported the end.
+            fputs(UpdatePlanToJson(plan).c_str(), stdout);
+            fflush(stdout);
+        } else if (app.m_bResourceMode == 0) {
+            StartDevelopmentTool(app);
+        }
     } else if (nCode == kSyncEndNoListFile) {
         nExit = kExitNoListFile;
     } else if (nCode == kSyncEndUserAbort) {

@@ -16,6 +16,8 @@
 struct ConsoleOptions {
     bool bAssumeYes = false;
     bool bAssumeNo = false;
+    // Plan only and print the plan on stdout (--plan).
+    bool bPlan = false;
 };
 
 // Exit statuses of a console run.

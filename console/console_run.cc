@@ -28,11 +28,13 @@ int RunConsoleApp(const FrontEndOptions& options, const std::string& strCmdLine)
     ConsoleOptions consoleOptions;
     consoleOptions.bAssumeYes = options.bAssumeYes;
     consoleOptions.bAssumeNo = options.bAssumeNo;
+    consoleOptions.bPlan = options.bPlan;
     CConsoleFrontEnd frontEnd(consoleOptions);
     g_pConsole = &frontEnd;
     signal(SIGINT, OnInterrupt);
     CTideApp app(&frontEnd);
     app.m_vecFrontEndArgs = FrontEndOptionWords(options);
+    app.m_bPlanMode = options.bPlan ? 1 : 0;
     app.InitInstance(strCmdLine);
     int nExit = app.ExitInstance();
     signal(SIGINT, SIG_DFL);

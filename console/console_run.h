@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "console/front_end_options.h"
+#include "console/command_line.h"
 
 // strCmdLine is the command line left after the front-end options.
 // Returns the process exit status.

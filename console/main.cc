@@ -1,22 +1,16 @@
-// TidewellKiro without a window: the terminal front end only. Front-end
-// options are taken out of the command line first; the remaining words are
-// the application's own.
-#include <iostream>
+// TidewellKiro without a window: the terminal front end only. The command
+// line is handled first; the remaining words are the application's own.
 #include <string>
-#include <vector>
 
 #include "app/tide_app.h"
+#include "console/command_line.h"
 #include "console/console_run.h"
-#include "console/front_end_options.h"
 
 int main(int argc, char** argv) {
-    FrontEndOptions options;
-    std::vector<const char*> vecArgs;
-    std::string strError;
-    if (!ParseFrontEndOptions(argc, argv, &options, &vecArgs, &strError)) {
-        std::cerr << strError << "\n";
-        return 1;
-    }
-    return RunConsoleApp(options,
-                         JoinCommandLine(static_cast<int>(vecArgs.size()), vecArgs.data()));
+    ParsedCommandLine parsed;
+    int nExit = HandleCommandLine(argc, argv, &parsed);
+    if (nExit >= 0)
+        return nExit;
+    return RunConsoleApp(parsed.options, JoinCommandLine(static_cast<int>(parsed.vecArgs.size()),
+                                                         parsed.vecArgs.data()));
 }

@@ -1,16 +1,15 @@
 // TidewellKiro with both front ends: the window where a display is present,
-// the terminal with --headless or without one. Front-end options are taken
-// out of the command line first; the remaining words are the application's.
+// the terminal with --headless, --plan or without one. The command line is
+// handled first; the remaining words are the application's.
 #include <QApplication>
 #include <cstdlib>
-#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "app/tide_app.h"
+#include "console/command_line.h"
 #include "console/console_run.h"
-#include "console/front_end_options.h"
 #include "controls/corvid_theme.h"
 #include "dialogs/qt_front_end.h"
 
@@ -42,17 +41,15 @@ int RunWindow(int argc, char** argv, const FrontEndOptions& options,
 }  // namespace
 
 int main(int argc, char** argv) {
-    FrontEndOptions parsed;
-    std::vector<const char*> vecArgs;
-    std::string strError;
-    if (!ParseFrontEndOptions(argc, argv, &parsed, &vecArgs, &strError)) {
-        std::cerr << strError << "\n";
-        return 1;
-    }
-    std::string strCmdLine = JoinCommandLine(static_cast<int>(vecArgs.size()), vecArgs.data());
-    if (parsed.bHeadless || !HasDisplay())
-        return RunConsoleApp(parsed, strCmdLine);
+    ParsedCommandLine parsed;
+    int nExit = HandleCommandLine(argc, argv, &parsed);
+    if (nExit >= 0)
+        return nExit;
+    std::string strCmdLine =
+        JoinCommandLine(static_cast<int>(parsed.vecArgs.size()), parsed.vecArgs.data());
+    if (parsed.options.bHeadless || parsed.options.bPlan || !HasDisplay())
+        return RunConsoleApp(parsed.options, strCmdLine);
     // Qt sees only the program's name: the remaining words are ours.
     int nQtArgc = 1;
-    return RunWindow(nQtArgc, argv, parsed, strCmdLine);
+    return RunWindow(nQtArgc, argv, parsed.options, strCmdLine);
 }

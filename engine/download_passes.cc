@@ -64,6 +64,7 @@ int CSyncEngine::DownloadFilesInListFromServer() {
             if (item.m_bUnsafeTarget != 0) {
                 // Refused when the list was read: a failed file, never touched.
                 item.m_bDownloaded = 0;
+                item.m_nDownloadReason = kReasonUnchecked;
                 if (item.m_bPassOnFail == 0) nResult = 0;
                 if (m_nRequestStopFlag != 0) return nResult;
                 continue;
@@ -110,6 +111,7 @@ int CSyncEngine::DownloadFilesInListFromServer() {
                 } else {
                     bKnown = false;
                     item.m_bDownloaded = 0;
+                    item.m_nDownloadReason = kReasonUnchecked;
                     TideLog(4,
                             "CSyncEngine::DownloadFilesInListFromServer> GetServerFileInfo() Fail, "
                             "RetVal = %d",
@@ -124,7 +126,8 @@ int CSyncEngine::DownloadFilesInListFromServer() {
                             "same as the server.",
                             item.m_strTargetFile.c_str());
                 } else {
-                    if (pApp->m_bResourceMode == 0 && bPromptPending) {
+                    // A plan asks nothing: it lists every file.
+                    if (pApp->m_bResourceMode == 0 && bPromptPending && m_pPlan == nullptr) {
                         bPromptPending = false;
                         int nChoice = m_pDlg->AskUpdate();
                         if (nChoice == kIdNo) return 2;

@@ -151,21 +151,26 @@ bool IsMissingFileError(int nCode) {
 }  // namespace
 
 int CSyncEngine::IsFileToDownload(FileItem& item) {
+    item.m_nDownloadReason = DownloadReason(item);
+    return item.m_nDownloadReason == kReasonNone ? 0 : 1;
+}
+
+int CSyncEngine::DownloadReason(FileItem& item) {
     const char* pszSource = item.m_strSourceFile.c_str();
     if (item.m_nFileType == kFileTypeDel) {
         TideLog(1, "CSyncEngine::IsFileToDownload> File(%s) is Delete Type File", pszSource);
-        return 0;
+        return kReasonNone;
     }
     // A system file is installed only when missing, whatever its time.
     if (item.m_nSysFlag == 1) {
         if (platform::FileExists(item.m_strTargetFile)) {
             TideLog(2, "CSyncEngine::IsFileToDownload> Local system file already exist.(%s)",
                     item.m_strTargetFile.c_str());
-            return 0;
+            return kReasonNone;
         }
         TideLog(2, "CSyncEngine::IsFileToDownload> Not found local system file.(%s)",
                 item.m_strTargetFile.c_str());
-        return 1;
+        return kReasonMissing;
     }
 
     platform::SystemTime stServer;
@@ -175,7 +180,7 @@ int CSyncEngine::IsFileToDownload(FileItem& item) {
                 "CSyncEngine::IsFileToDownload> '%s' >> The last modified time of the file is "
                 "unknown.",
                 pszSource);
-        return 1;
+        return kReasonTime;
     }
     // Out-of-range fields (month 13, day 32, ...) make the text as invalid as a wrong length.
     if (!ParseServerTime(item.m_strModifyTime, &stServer, &nServerSeconds)) {
@@ -183,14 +188,14 @@ int CSyncEngine::IsFileToDownload(FileItem& item) {
                 "CSyncEngine::IsFileToDownload> '%s' >> The string for the last modified time "
                 "is invalid.",
                 pszSource);
-        return 1;
+        return kReasonTime;
     }
 
     platform::FileStatus status;
     if (!platform::GetFileStatus(item.m_strTargetFile, &status)) {
         int nCode = platform::GetLastSystemError();
         if (IsMissingFileError(nCode))
-            return 1;
+            return kReasonMissing;
         TideLog(1,
                 "CSyncEngine::IsFileToDownload> '%s' >> Failed to check file status. "
                 "[LastErrorCode=(%d)]",
@@ -198,7 +203,7 @@ int CSyncEngine::IsFileToDownload(FileItem& item) {
         platform::SetLastSystemError(nCode);
         if (g_pMyLog != nullptr)
             g_pMyLog->LogLastErrorText();
-        return 1;
+        return kReasonUnreadable;
     }
 
     if (item.m_bSizeUnknown == 1) {
@@ -218,7 +223,7 @@ int CSyncEngine::IsFileToDownload(FileItem& item) {
                     "[Local=(%llu), Server=(%llu)]",
                     pszSource, static_cast<unsigned long long>(status.nSize),
                     static_cast<unsigned long long>(nServerSize));
-            return 1;
+            return kReasonSize;
         }
     }
 
@@ -230,7 +235,7 @@ int CSyncEngine::IsFileToDownload(FileItem& item) {
     int64_t nGap = nLocalSeconds - nServerSeconds;
     int nSpan = m_pCfg != nullptr ? m_pCfg->m_nTimeCheckSpan : 0;
     if ((nGap < 0 ? -nGap : nGap) <= nSpan)
-        return 0;
+        return kReasonNone;
 
     std::string strServer = FormatTime(stServer);
     std::string strLocalGmt = FormatTime(stLocalGmt);
@@ -241,7 +246,7 @@ int CSyncEngine::IsFileToDownload(FileItem& item) {
             "LocalTime=(%s)]",
             nGap >= 0 ? pszSource : item.m_strTargetFile.c_str(), static_cast<long long>(nGap),
             nSpan, strServer.c_str(), strLocalGmt.c_str(), strLocal.c_str());
-    return 1;
+    return kReasonTime;
 }
 
 int CSyncEngine::SetDownFileModifyDate(const std::string& strTargetPath,

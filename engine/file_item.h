@@ -17,6 +17,16 @@ enum : int {
     kFileTypeZipReg = 9,   // archive to extract and register
 };
 
+// Why the check pass wants a file downloaded (reported by --plan).
+enum : int {
+    kReasonNone = 0,
+    kReasonMissing = 1,     // no local file (or a system file not installed)
+    kReasonSize = 2,        // the sizes differ
+    kReasonTime = 3,        // the times differ, or the server's time is unknown
+    kReasonUnreadable = 4,  // the local file's status cannot be read
+    kReasonUnchecked = 5,   // not checked: no server information, or a refused target
+};
+
 struct FileItem {
     int m_bPassOnFail = 0;
     int m_bWaitClose = 0;
@@ -36,6 +46,7 @@ struct FileItem {
     int m_bSizeEncoded = 0;
     // The target path climbs out of its folder: nothing is done with it.
     int m_bUnsafeTarget = 0;
+    int m_nDownloadReason = kReasonNone;
 };
 
 // Describes the list file itself; lives for the whole process.

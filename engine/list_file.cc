@@ -293,7 +293,7 @@ int CSyncEngine::GetFileListFileFromFile(FileItemList& downList, FileItemList& r
     if (strBaseDir.empty() || strBaseDir.back() != platform::kPathSep) {
         strBaseDir += platform::kPathSep;
     }
-    std::string strPath = platform::JoinPath(m_pCfg->m_strLocalBaseDir, m_pCfg->m_strListFileName);
+    std::string strPath = ListFilePath();
 
     FILE* fp = fopen(strPath.c_str(), "rb");
     if (fp == nullptr) {

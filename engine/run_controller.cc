@@ -58,7 +58,7 @@ void CRunController::OnSettingsSaved(CTideApp& app) {
     UpdateLinkNames(app.m_strProductName, m_pCfg->m_strLinkAppendName);
 }
 
-int CRunController::StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd) {
+int CRunController::StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd, UpdatePlan* pPlan) {
     if (m_pCfg->IsValidConfig() != 1) {
         pFrontEnd->ShowMessageBox("환경 정보가 올바르지 않습니다. 확인하여 주세요...",
                                   kUpdaterCaption, kMbOk);
@@ -79,6 +79,7 @@ int CRunController::StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd) {
     m_pSyncEngine->m_dwRecvTimeOut = app.m_dwRecvTimeOut;
     m_pSyncEngine->m_pDlg = pFrontEnd->BeginRun();
     m_pSyncEngine->m_bResourceMode = app.m_bResourceMode;
+    m_pSyncEngine->m_pPlan = pPlan;
     int nRet = m_pSyncEngine->InitSyncEngine(m_pRunCfg.get());
     if (nRet < 0) {
         TideLog(1, "CTideDlg::OnButtonStart> Can't Init Sync Engine, RetVal = %d", nRet);

@@ -12,6 +12,7 @@
 class CSyncEngine;
 class CTideApp;
 class CTideCfg;
+struct UpdatePlan;
 
 // Name of the development tool in the installation folder.
 extern const char* const kToolExeName;
@@ -41,7 +42,8 @@ public:
     // kInvalidConfig after showing the configuration message through it;
     // kBusy while an earlier run's worker is still ending (nothing started:
     // try again once IsWorkerFinished()). Never waits for a worker.
-    int StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd);
+    // With pPlan the run only plans into it (see CSyncEngine::m_pPlan).
+    int StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd, UpdatePlan* pPlan = nullptr);
     // Raises the running engine's stop flag (the Stop button).
     void RequestStop();
     bool HasEngine() const { return m_pSyncEngine != nullptr; }

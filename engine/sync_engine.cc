@@ -109,7 +109,17 @@ int CSyncEngine::StartSyncThread() {
 }
 
 void CSyncEngine::RunSync() {
-    SyncThreadMain(this);
+    if (m_pPlan != nullptr) {
+        PlanThreadMain(this);
+    } else {
+        SyncThreadMain(this);
+    }
+}
+
+std::string CSyncEngine::ListFilePath() const {
+    if (!m_strListFilePath.empty())
+        return m_strListFilePath;
+    return platform::JoinPath(m_pCfg->m_strLocalBaseDir, m_pCfg->m_strListFileName);
 }
 
 void CSyncEngine::ClearDownFileItemList() {
@@ -155,8 +165,7 @@ void CSyncEngine::ClearAllFileItemLists() {
 void CSyncEngine::InitListFileItem() {
     g_ListFileItem.m_strSourceFile = m_pCfg->m_strListFileName;
     g_ListFileItem.m_strTargetRel = m_pCfg->m_strListFileName;
-    g_ListFileItem.m_strTargetFile =
-        platform::JoinPath(m_pCfg->m_strLocalBaseDir, m_pCfg->m_strListFileName);
+    g_ListFileItem.m_strTargetFile = ListFilePath();
     g_ListFileItem.m_nFileType = kFileTypeNormal;
     g_ListFileItem.m_nSysFlag = 2;
 }

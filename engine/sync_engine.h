@@ -19,6 +19,7 @@
 
 class CTideCfg;
 class IHttpConnection;
+struct UpdatePlan;
 
 using FileItemList = std::list<std::unique_ptr<FileItem>>;
 
@@ -44,6 +45,10 @@ public:
     bool IsWorkerFinished() const { return m_bWorkerFinished; }
     // The worker's entry: one whole update run. Returns its exit code.
     static int SyncThreadMain(CSyncEngine* pEngine);
+    // The worker's entry when m_pPlan is set: the list download and the
+    // check pass only, into *m_pPlan; the installation is left as it is
+    // (update_plan.cc).
+    static int PlanThreadMain(CSyncEngine* pEngine);
 
     void ClearDownFileItemList();
     void ClearRegFileItemList();
@@ -140,8 +145,10 @@ public:
     static int IsAllowedResourceFile(const std::string& strSourcePath);
     void AdjustTargetFilePath(FileItem& item, const std::string& strBaseDir);
 
-    // 1 download, 0 keep the local file.
+    // 1 download, 0 keep the local file; the reason goes to the item.
     int IsFileToDownload(FileItem& item);
+    // kReasonNone to keep the local file, else why it must be downloaded.
+    int DownloadReason(FileItem& item);
     // True for a file whose post-processing makes other files (archives,
     // fonts): it carries kPendingFileTime until that is done, so a run cut
     // off in between downloads and handles it again.
@@ -159,6 +166,13 @@ public:
     uint32_t m_dwRecvTimeOut = 0;
     int m_bResourceMode = 0;
     ISyncFrontEnd* m_pDlg = nullptr;
+    // Set when the run is only to plan: nothing is asked or changed, and the
+    // worker fills this before it reports the end. Not owned.
+    UpdatePlan* m_pPlan = nullptr;
+    // Where the list file is downloaded to and read from; empty for the
+    // installation's own copy.
+    std::string m_strListFilePath;
+    std::string ListFilePath() const;
 
     // Read by the worker, written by the front end's thread.
     std::atomic<int> m_nNowRunningFlag{0};

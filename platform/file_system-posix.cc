@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -63,6 +64,17 @@ bool CopyFileMode(const std::string& strFrom, const std::string& strTo) {
 }
 
 bool MakeDirectory(const std::string& strPath) { return mkdir(strPath.c_str(), 0777) == 0; }
+
+std::string MakePrivateTempFolder(const std::string& strPrefix) {
+    const char* pszTemp = getenv("TMPDIR");
+    std::string strTemplate = JoinPath(pszTemp != nullptr && *pszTemp != '\0' ? pszTemp : "/tmp",
+                                       strPrefix + "XXXXXX");
+    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr)
+        return std::string();
+    return buf.data();
+}
 
 bool RemoveDirectory(const std::string& strPath) { return rmdir(strPath.c_str()) == 0; }
 

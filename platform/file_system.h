@@ -36,6 +36,10 @@ bool CopyFileMode(const std::string& strFrom, const std::string& strTo);
 
 // Creates one folder with the process's normal permissions.
 bool MakeDirectory(const std::string& strPath);
+// Creates a new folder only this user can enter, in the system's scratch
+// space ($TMPDIR, else /tmp), named strPrefix plus a unique ending. Its
+// path, or empty when it cannot be made. The caller removes it.
+std::string MakePrivateTempFolder(const std::string& strPrefix);
 bool RemoveDirectory(const std::string& strPath);
 bool DeleteFile(const std::string& strPath);
 // Renames, replacing an existing target.

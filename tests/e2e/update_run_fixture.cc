@@ -80,28 +80,36 @@ void UpdateRunTest::AppendToList(const std::string& strLines) {
 }
 
 int UpdateRunTest::Start(const std::string& strArgs) {
+    std::vector<std::string> vecArgs = {m_strInstall + "/TidewellKiro"};
+    vecArgs.insert(vecArgs.end(), m_vecFrontEndArgs.begin(), m_vecFrontEndArgs.end());
+    std::string strWord;
+    for (char c : strArgs + " ") {
+        if (c == ' ') {
+            if (!strWord.empty()) vecArgs.push_back(strWord);
+            strWord.clear();
+        } else {
+            strWord += c;
+        }
+    }
+    return StartArgv(vecArgs, false);
+}
+
+int UpdateRunTest::StartArgv(std::vector<std::string> vecArgs, bool bSplitStdout) {
     std::string strOut = m_dir.Sub("run-output.txt");
+    std::string strStdout = m_dir.Sub("run-stdout.txt");
+    platform::DeleteFile(strStdout);
     pid_t pid = fork();
     if (pid == 0) {
         int fdIn = open("/dev/null", O_RDONLY);
         int fdOut = open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fdStdout = bSplitStdout ? open(strStdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                    : fdOut;
         dup2(fdIn, 0);
-        dup2(fdOut, 1);
+        dup2(fdStdout, 1);
         dup2(fdOut, 2);
         if (m_nFileSizeLimit > 0) {
             rlimit limit{static_cast<rlim_t>(m_nFileSizeLimit), static_cast<rlim_t>(m_nFileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        std::vector<std::string> vecArgs = {m_strInstall + "/TidewellKiro"};
-        vecArgs.insert(vecArgs.end(), m_vecFrontEndArgs.begin(), m_vecFrontEndArgs.end());
-        std::string strWord;
-        for (char c : strArgs + " ") {
-            if (c == ' ') {
-                if (!strWord.empty()) vecArgs.push_back(strWord);
-                strWord.clear();
-            } else {
-                strWord += c;
-            }
         }
         std::vector<char*> argv;
         for (std::string& s : vecArgs) argv.push_back(s.data());
@@ -132,6 +140,12 @@ RunResult UpdateRunTest::Wait(int nPid) {
     waitpid(nPid, &nStatus, 0);
     result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
     result.strOutput = ReadWholeFile(m_dir.Sub("run-output.txt"));
+    return result;
+}
+
+RunResult UpdateRunTest::RunProgram(const std::vector<std::string>& vecArgv) {
+    RunResult result = Wait(StartArgv(vecArgv, true));
+    result.strStdout = ReadWholeFile(m_dir.Sub("run-stdout.txt"));
     return result;
 }
 

@@ -13,7 +13,8 @@
 
 struct RunResult {
     int nExit = -1;
-    std::string strOutput;
+    std::string strOutput;  // stderr, and stdout unless kept apart
+    std::string strStdout;  // stdout when kept apart
 };
 
 class UpdateRunTest : public ::testing::Test {
@@ -32,6 +33,10 @@ protected:
     // Starts the updater in the background; returns its pid.
     int Start(const std::string& strArgs);
     RunResult Wait(int nPid);
+    // Runs any program (argv[0] a path) as the updater is run, with its
+    // stdout kept apart.
+    RunResult RunProgram(const std::vector<std::string>& vecArgv);
+    int StartArgv(std::vector<std::string> vecArgv, bool bSplitStdout);
 
     std::string Installed(const std::string& strRel) const { return m_strInstall + "/" + strRel; }
     std::string Log() const;

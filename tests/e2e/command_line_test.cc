@@ -1,0 +1,257 @@
+// The built executables' command line: help, version and refused options
+// (nothing created), --init then a run against nginx, --init refusing other
+// settings, and --plan leaving the installation as it was.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "platform/file_system.h"
+#include "tests/e2e/update_run_fixture.h"
+
+namespace {
+
+const std::string kKiro = TIDEWELL_BINARY_DIR "/console/TidewellKiro";
+const std::string kMakeList = TIDEWELL_BINARY_DIR "/console/TidewellMakeList";
+const std::string kListKey = "MDEyMzQ1Njc4OWFiY2RlZjAxMjM0NTY3ODlhYmNkZWY=";
+
+// Reads a plan with a real JSON parser and prints it one sorted fact a line.
+const char* const kPlanReader = R"(import json, sys
+p = json.load(open(sys.argv[1]))
+base = sys.argv[2] + "/"
+lines = ["download %s %s %s %s" % (d["path"], d["reason"], d["size"], d["target"] == base + d["path"])
+         for d in p["download"]]
+lines += ["delete " + d[len(base):] for d in p["delete"]]
+lines += ["%s %s" % (s["step"], s["path"]) for s in p["post_processing"]]
+lines += ["unchecked " + u for u in p["unchecked"]]
+print("up_to_date %s total %d" % (p["up_to_date"], p["total_bytes"]))
+print("\n".join(sorted(lines)))
+)";
+
+// Every entry below strDir except the log: kind, size, modification time to
+// the nanosecond and a hash of the contents (a failure prints the map, and
+// the updater is megabytes long). The folder's own time is included.
+std::map<std::string, std::string> Snapshot(const std::string& strDir) {
+    std::map<std::string, std::string> mapEntries;
+    auto Describe = [](const std::string& strPath) {
+        struct stat st {};
+        lstat(strPath.c_str(), &st);
+        std::string strText = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                              std::to_string(st.st_mtim.tv_sec) + "." +
+                              std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISREG(st.st_mode))
+            strText += " " + std::to_string(std::hash<std::string>()(ReadWholeFile(strPath)));
+        return strText;
+    };
+    mapEntries["."] = Describe(strDir);
+    namespace fs = std::filesystem;
+    for (auto it = fs::recursive_directory_iterator(strDir);
+         it != fs::recursive_directory_iterator(); ++it) {
+        std::string strRel = fs::relative(it->path(), strDir).string();
+        if (strRel == "log") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        mapEntries[strRel] = Describe(it->path().string());
+    }
+    return mapEntries;
+}
+
+class CommandLineTest : public UpdateRunTest {
+protected:
+    std::string Url(int nPort) const {
+        return "http://127.0.0.1:" + std::to_string(nPort) + "/rel/";
+    }
+    // The plan printed by the last run, read back by the JSON reader.
+    std::string ReadPlan(const std::string& strInstall) {
+        m_dir.WriteFile("plan_reader.py", kPlanReader);
+        std::string strOut = m_dir.Sub("plan.txt");
+        EXPECT_EQ(
+            RunShell("python3 '" + m_dir.Sub("plan_reader.py") + "' '" +
+                     m_dir.Sub("run-stdout.txt") + "' '" + strInstall + "' > '" + strOut + "'"),
+            0);
+        return ReadWholeFile(strOut);
+    }
+};
+
+TEST_F(CommandLineTest, HelpVersionAndRefusedOptionsCreateNothing) {
+    std::string strBare = m_dir.Sub("bare");
+    ASSERT_TRUE(platform::MakeDirectory(strBare));
+    ASSERT_TRUE(platform::CopyFileOver(kKiro, strBare + "/TidewellKiro"));
+    ASSERT_TRUE(platform::CopyFileOver(kMakeList, strBare + "/TidewellMakeList"));
+    const std::string strKiro = strBare + "/TidewellKiro";
+    const std::string strMakeList = strBare + "/TidewellMakeList";
+    const std::string strNew = strBare + "/new";
+    struct Case {
+        std::vector<std::string> vecArgv;
+        int nExit;
+        const char* pszStdout;  // expected in stdout; errors print nothing there
+        const char* pszStderr;  // expected in the one-line error
+    };
+    const Case kCases[] = {
+        {{strKiro, "--help"}, 0, "Usage: TidewellKiro", ""},
+        {{strKiro, "-h", "--bogus"}, 0, "Exit status:", ""},
+        {{strKiro, "--version"}, 0, "TidewellKiro 1.", ""},
+        {{strKiro, "--bogus"}, 1, "", "unknown option '--bogus'"},
+        {{strKiro, "1", "--headless", "--bogus=1"}, 1, "", "unknown option '--bogus=1'"},
+        {{strKiro, "-x"}, 1, "", "unknown option '-x'"},
+        {{strKiro, "--assume-yes", "--assume-no"}, 1, "", "exclude each other"},
+        {{strKiro, "--server", Url(1)}, 1, "", "go with --init"},
+        {{strKiro, "--init"}, 1, "", "'--init' needs a value"},
+        {{strKiro, "--init", strNew}, 1, "", "--init needs --server"},
+        {{strKiro, "--init", strNew, "--server", "ftp://h/r/"}, 1, "", "http:// or https://"},
+        {{strKiro, "--init", strNew, "--server", Url(1), "--public-key", "abc"}, 1, "", "32 bytes"},
+        {{strKiro, "--init", strNew, "--server", Url(1), "1"}, 1, "", "command words"},
+        {{strMakeList, "--help"}, 0, "Usage: TidewellMakeList", ""},
+        {{strMakeList, "--version"}, 0, "TidewellMakeList 1.", ""},
+        {{strMakeList, "--bogus", strBare}, 1, "", "unknown option '--bogus'"},
+        {{strMakeList, "-o"}, 1, "", "'-o' needs a value"},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.vecArgv[1]);
+        RunResult run = RunProgram(c.vecArgv);
+        EXPECT_EQ(run.nExit, c.nExit) << run.strOutput;
+        EXPECT_NE(run.strStdout.find(c.pszStdout), std::string::npos) << run.strStdout;
+        if (c.nExit == 0) {
+            EXPECT_EQ(run.strOutput, "");
+            continue;
+        }
+        EXPECT_EQ(run.strStdout, "");
+        EXPECT_NE(run.strOutput.find(c.pszStderr), std::string::npos) << run.strOutput;
+        std::string strName = c.vecArgv[0].substr(c.vecArgv[0].rfind('/') + 1);
+        EXPECT_EQ(run.strOutput.substr(run.strOutput.find('\n') + 1),
+                  "Try '" + strName + " --help' for more information.\n");
+    }
+    std::string strHelp = RunProgram({strKiro, "--help"}).strStdout;
+    for (const char* pszWord : {"(none)", "3 [EXT,...]", "--headless", "--assume-yes", "--plan",
+                                "--init DIR", "--server URL", "--public-key", "config/Tidewell.ini",
+                                "TIDEWELL_CA_BUNDLE", "http_proxy", "WINEPREFIX", "  4  "}) {
+        EXPECT_NE(strHelp.find(pszWord), std::string::npos) << pszWord;
+    }
+    std::vector<platform::DirEntry> entries;
+    ASSERT_TRUE(platform::ListDirectory(strBare, &entries));
+    EXPECT_EQ(entries.size(), 2u) << "the folder gained " << entries[0].strName << "...";
+}
+
+TEST_F(CommandLineTest, InitPreparesAClientThatUpdatesAndKeepsItsSettings) {
+    WriteRelease("app/readme.txt", "hello reader\n");
+    MakeList();
+    std::string strClient = m_dir.Sub("clients/one");
+    RunResult init = RunProgram({kKiro, "--init", strClient, "--server", Url(m_nginx.Port())});
+    ASSERT_EQ(init.nExit, 0) << init.strOutput;
+    std::string strIni = strClient + "/config/Tidewell.ini";
+    std::string strSettings = ReadWholeFile(strIni);
+    EXPECT_NE(strSettings.find("SVR_PORT_NO=" + std::to_string(m_nginx.Port())), std::string::npos);
+
+    RunResult run = RunProgram({strClient + "/TidewellKiro", "--headless", "1"});
+    ASSERT_EQ(run.nExit, 0) << run.strOutput;
+    EXPECT_EQ(ReadWholeFile(strClient + "/app/readme.txt"), "hello reader\n");
+
+    // Again with the same settings: nothing to do; with others: refused.
+    struct Case {
+        std::string strUrl;
+        std::string strKey;
+        int nExit;
+        const char* pszMessage;
+    };
+    const Case kCases[] = {
+        {Url(m_nginx.Port()), "", 0, "already holds these settings"},
+        {Url(m_nginx.Port() + 1), "", 1, "other settings (SVR_PORT_NO)"},
+        {Url(m_nginx.Port()), kListKey, 1, "other settings (LIST_PUBLIC_KEY)"},
+        {"http://localhost:" + std::to_string(m_nginx.Port()) + "/rel/", "", 1,
+         "other settings (SVR_IP_ADDR)"},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.strUrl + " " + c.strKey);
+        std::vector<std::string> vecArgv = {kKiro, "--init", strClient, "--server", c.strUrl};
+        if (!c.strKey.empty()) {
+            vecArgv.push_back("--public-key");
+            vecArgv.push_back(c.strKey);
+        }
+        RunResult again = RunProgram(vecArgv);
+        EXPECT_EQ(again.nExit, c.nExit);
+        EXPECT_NE((again.strOutput + again.strStdout).find(c.pszMessage), std::string::npos)
+            << again.strOutput;
+        EXPECT_EQ(ReadWholeFile(strIni), strSettings);
+    }
+
+    std::string strKeyed = m_dir.Sub("clients/two");
+    ASSERT_EQ(RunProgram({kKiro, "--init", strKeyed, "--server", Url(m_nginx.Port()) + "list.txt",
+                          "--public-key", kListKey})
+                  .nExit,
+              0);
+    std::string strKeyedIni = ReadWholeFile(strKeyed + "/config/Tidewell.ini");
+    EXPECT_NE(strKeyedIni.find("LIST_PUBLIC_KEY=" + kListKey), std::string::npos);
+    EXPECT_NE(strKeyedIni.find("LIST_FILE_NAME=list.txt"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, PlanReportsWhatARunWouldDoAndChangesNothing) {
+    std::string strClient = m_dir.Sub("client");
+    ASSERT_EQ(RunProgram({kKiro, "--init", strClient, "--server", Url(m_nginx.Port())}).nExit, 0);
+    std::string strTmp = m_dir.Sub("tmp");
+    ASSERT_TRUE(platform::MakeDirectory(strTmp));
+    m_vecEnv.insert(m_vecEnv.begin(), "TMPDIR=" + strTmp);
+    const std::vector<std::string> vecPlan = {strClient + "/TidewellKiro", "--plan"};
+
+    // No list on the server yet.
+    RunResult none = RunProgram(vecPlan);
+    EXPECT_EQ(none.nExit, 2) << none.strOutput;
+    EXPECT_EQ(none.strStdout, "");
+
+    WriteRelease("app/a.txt", "twenty bytes of text");
+    WriteRelease("app/b.dat", std::string(3000, 'b'));
+    WriteRelease("app/c.txt", "c");
+    m_dir.WriteFile("zipsrc/docs/guide.txt", "inside\n");
+    ASSERT_EQ(RunShell("mkdir -p '" + m_strRelease + "/pack' && cd '" + m_dir.Sub("zipsrc") +
+                       "' && zip -q -r '" + m_strRelease + "/pack/bundle.zip' docs"),
+              0);
+    platform::FileStatus zip;
+    ASSERT_TRUE(platform::GetFileStatus(m_strRelease + "/pack/bundle.zip", &zip));
+    MakeList("--delete old/gone.txt");
+    m_dir.WriteFile("client/old/gone.txt", "stale");
+
+    struct Step {
+        const char* pszName;
+        std::string strExpected;
+    };
+    const Step kFresh = {"fresh", "up_to_date False total " + std::to_string(3021 + zip.nSize) +
+                                      "\n"
+                                      "delete old/gone.txt\n"
+                                      "download app/a.txt missing 20 True\n"
+                                      "download app/b.dat missing 3000 True\n"
+                                      "download app/c.txt missing 1 True\n"
+                                      "download pack/bundle.zip missing " +
+                                      std::to_string(zip.nSize) +
+                                      " True\n"
+                                      "unzip pack/bundle.zip\n"};
+    const Step kCurrent = {"up to date", "up_to_date True total 0\n\n"};
+    const Step kChanged = {"changed",
+                           "up_to_date False total 3021\n"
+                           "download app/a.txt time 20 True\n"
+                           "download app/b.dat size 3000 True\n"
+                           "download app/c.txt missing 1 True\n"};
+    for (const Step* pStep : {&kFresh, &kCurrent, &kChanged}) {
+        SCOPED_TRACE(pStep->pszName);
+        if (pStep == &kCurrent) {
+            ASSERT_EQ(RunProgram({strClient + "/TidewellKiro", "--headless", "1"}).nExit, 0);
+        }
+        if (pStep == &kChanged) {
+            platform::FileStatus st;
+            ASSERT_TRUE(platform::GetFileStatus(strClient + "/app/a.txt", &st));
+            ASSERT_TRUE(platform::SetFileModifyTime(strClient + "/app/a.txt", st.nModifyTime - 60));
+            m_dir.WriteFile("client/app/b.dat", std::string(2999, 'b'));
+            ASSERT_TRUE(platform::DeleteFile(strClient + "/app/c.txt"));
+        }
+        std::map<std::string, std::string> before = Snapshot(strClient);
+        RunResult plan = RunProgram(vecPlan);
+        ASSERT_EQ(plan.nExit, 0) << plan.strOutput;
+        EXPECT_EQ(ReadPlan(strClient), pStep->strExpected) << plan.strStdout;
+        EXPECT_EQ(Snapshot(strClient), before);
+        std::vector<platform::DirEntry> scratch;
+        ASSERT_TRUE(platform::ListDirectory(strTmp, &scratch));
+        EXPECT_TRUE(scratch.empty()) << "left in TMPDIR: " << scratch[0].strName;
+    }
+}
+
+}  // namespace
