@@ -9,6 +9,7 @@ packages=(
     libfreetype-dev fonts-dejavu-core wine
     qt6-base-dev fonts-nanum xauth libgl-dev
     xvfb openbox xdotool libx11-dev
+    help2man lintian man-db file
 )
 
 if [ "$(id -u)" -eq 0 ]; then

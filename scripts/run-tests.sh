@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the project twice (plain, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole suite in
-# both. Ends with one summary line over both runs.
+# both; the plain tree's Debian package is built, checked with lintian,
+# installed and tried (scripts/check-package.sh) and counts as one test.
+# Ends with one summary line over all of it.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh" || exit 1
@@ -37,9 +39,20 @@ run_suite() {
     failed=$((failed + fails))
 }
 
+check_package() {
+    echo "== package"
+    if [ -f "$out/plain/build.ninja" ] && "$root/scripts/check-package.sh" "$out/plain"; then
+        passed=$((passed + 1))
+    else
+        echo "== package: failed"
+        failed=$((failed + 1))
+    fi
+}
+
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
+check_package
 run_suite sanitize -DCMAKE_BUILD_TYPE=Debug -DTIDEWELL_SANITIZE=ON
 
 [ "$failed" -eq 0 ] || status=1
