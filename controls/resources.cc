@@ -8,12 +8,24 @@ static void InitPictureResources() {
     Q_INIT_RESOURCE(tidewell);
 }
 
-QImage LoadPngResource(int nId) {
+QImage LoadPngResource(int nId, int nScale) {
     // A static library's resources are registered only when asked for.
     static const bool s_bInit = (InitPictureResources(), true);
     (void)s_bInit;
+    if (nId < 0) {
+        return QImage();
+    }
+    if (nScale == 2) {
+        QFile fileHigh(QStringLiteral(":/png/%1@2x").arg(nId));
+        QImage img;
+        if (fileHigh.open(QIODevice::ReadOnly) && img.loadFromData(fileHigh.readAll(), "PNG")) {
+            img = img.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            img.setDevicePixelRatio(2.0);
+            return img;
+        }
+    }
     QFile file(QStringLiteral(":/png/%1").arg(nId));
-    if (nId < 0 || !file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         return QImage();
     }
     QImage img;

@@ -37,8 +37,10 @@ enum EPictureId {
 constexpr int kCursorHand = 266;
 
 // The picture of that id, 32-bit with alpha; a null image when there is none
-// or it does not decode. Safe from any thread.
-QImage LoadPngResource(int nId);
+// or it does not decode. With nScale 2 the picture drawn for a device-pixel
+// ratio of 2 (its ratio set, so it paints at the same logical size) where
+// there is one, else the normal picture. Safe from any thread.
+QImage LoadPngResource(int nId, int nScale = 1);
 
 // Cursor for a cursor resource id; the arrow for ids the program lacks.
 QCursor CursorFromId(int nId);

@@ -4,13 +4,25 @@
 
 #include "controls/resources.h"
 
-bool CSliceBarImages::Load() {
-    imgFullLeft = LoadPngResource(kPngBarFullLeft);
-    imgFullSlice = LoadPngResource(kPngBarFullSlice);
-    imgFullRight = LoadPngResource(kPngBarFullRight);
-    imgEmptyLeft = LoadPngResource(kPngBarEmptyLeft);
-    imgEmptySlice = LoadPngResource(kPngBarEmptySlice);
-    imgEmptyRight = LoadPngResource(kPngBarEmptyRight);
+namespace {
+
+int LogicalWidth(const QImage& img) {
+    return qRound(img.deviceIndependentSize().width());
+}
+
+int LogicalHeight(const QImage& img) {
+    return qRound(img.deviceIndependentSize().height());
+}
+
+}  // namespace
+
+bool CSliceBarImages::Load(int nScale) {
+    imgFullLeft = LoadPngResource(kPngBarFullLeft, nScale);
+    imgFullSlice = LoadPngResource(kPngBarFullSlice, nScale);
+    imgFullRight = LoadPngResource(kPngBarFullRight, nScale);
+    imgEmptyLeft = LoadPngResource(kPngBarEmptyLeft, nScale);
+    imgEmptySlice = LoadPngResource(kPngBarEmptySlice, nScale);
+    imgEmptyRight = LoadPngResource(kPngBarEmptyRight, nScale);
     return IsComplete();
 }
 
@@ -20,11 +32,12 @@ bool CSliceBarImages::IsComplete() const {
 }
 
 int CSliceBarImages::GetBarWidth() const {
-    return IsComplete() ? imgFullLeft.width() + imgFullRight.width() + kSliceBarSteps : 0;
+    return IsComplete() ? LogicalWidth(imgFullLeft) + LogicalWidth(imgFullRight) + kSliceBarSteps
+                        : 0;
 }
 
 int CSliceBarImages::GetBarHeight() const {
-    return IsComplete() ? imgFullLeft.height() : 0;
+    return IsComplete() ? LogicalHeight(imgFullLeft) : 0;
 }
 
 int SliceProgressFilledSteps(int nPercent) {
@@ -39,13 +52,20 @@ int SliceProgressFilledSteps(int nPercent) {
 
 namespace {
 
-// The slice picture repeated from x to xEnd (exclusive).
-void RepeatSlice(QPainter& p, const QImage& imgSlice, int x, int xEnd, int y) {
-    const int nStep = std::max(1, imgSlice.width());
-    for (; x < xEnd; x += nStep) {
-        p.drawImage(QPoint(x, y), imgSlice,
-                    QRect(0, 0, std::min(nStep, xEnd - x), imgSlice.height()));
+// The slice picture over x to xEnd (exclusive). Stretched without smoothing,
+// a one-pixel column gives exactly the pixels of one draw per slice.
+void DrawSliceRun(QPainter& p, const QImage& imgSlice, int x, int xEnd, int y) {
+    if (xEnd <= x) {
+        return;
     }
+    p.save();
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.drawImage(QRect(x, y, xEnd - x, LogicalHeight(imgSlice)), imgSlice);
+    p.restore();
+}
+
+void DrawCap(QPainter& p, int x, int y, const QImage& img) {
+    p.drawImage(QRect(QPoint(x, y), img.deviceIndependentSize().toSize()), img);
 }
 
 }  // namespace
@@ -60,23 +80,21 @@ void DrawSliceProgress(QPainter& p, const QRect& rcBar, int nPercent,
     }
     const int x0 = rcBar.left();
     const int y0 = rcBar.top();
-    const int xInner = x0 + images.imgFullLeft.width();
-    const int xRightCap = rcBar.left() + rcBar.width() - images.imgEmptyRight.width();
+    const int xInner = x0 + LogicalWidth(images.imgFullLeft);
+    const int xRightCap = rcBar.left() + rcBar.width() - LogicalWidth(images.imgEmptyRight);
     if (nPercent == 0 || nPercent == 100) {
         const bool bFull = nPercent == 100;
-        p.drawImage(QPoint(x0, y0), bFull ? images.imgFullLeft : images.imgEmptyLeft);
-        RepeatSlice(p, bFull ? images.imgFullSlice : images.imgEmptySlice, xInner, xRightCap, y0);
-        p.drawImage(QPoint(xRightCap, y0), bFull ? images.imgFullRight : images.imgEmptyRight);
+        DrawCap(p, x0, y0, bFull ? images.imgFullLeft : images.imgEmptyLeft);
+        DrawSliceRun(p, bFull ? images.imgFullSlice : images.imgEmptySlice, xInner, xRightCap, y0);
+        DrawCap(p, xRightCap, y0, bFull ? images.imgFullRight : images.imgEmptyRight);
         return;
     }
-    p.drawImage(QPoint(x0, y0), images.imgFullLeft);
-    const int nFilled = SliceProgressFilledSteps(nPercent);
-    const int nStep = std::max(1, images.imgFullSlice.width());
-    for (int i = 0; i < kSliceBarSteps; ++i) {
-        p.drawImage(QPoint(xInner + i * nStep, y0),
-                    i < nFilled ? images.imgFullSlice : images.imgEmptySlice);
-    }
-    p.drawImage(QPoint(xRightCap, y0), images.imgEmptyRight);
+    DrawCap(p, x0, y0, images.imgFullLeft);
+    const int nStep = std::max(1, LogicalWidth(images.imgFullSlice));
+    const int xFilledEnd = xInner + SliceProgressFilledSteps(nPercent) * nStep;
+    DrawSliceRun(p, images.imgFullSlice, xInner, xFilledEnd, y0);
+    DrawSliceRun(p, images.imgEmptySlice, xFilledEnd, xInner + kSliceBarSteps * nStep, y0);
+    DrawCap(p, xRightCap, y0, images.imgEmptyRight);
 }
 
 CSliceProgressBar::CSliceProgressBar(QWidget* pParent) : QWidget(pParent) {

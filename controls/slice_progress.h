@@ -1,5 +1,6 @@
 // The main window's progress bar: a left cap, 686 one-pixel slices and a
 // right cap, each filled (yellow) or empty (white), drawn from pictures.
+// Sizes are logical pixels whatever the pictures' device-pixel ratio.
 #pragma once
 
 #include <QColor>
@@ -19,8 +20,9 @@ struct CSliceBarImages {
     QImage imgFullLeft, imgFullSlice, imgFullRight;
     QImage imgEmptyLeft, imgEmptySlice, imgEmptyRight;
 
-    // Loads the pictures 175 to 180; true when all six are there.
-    bool Load();
+    // Loads the pictures 175 to 180 (nScale 2: those drawn for a ratio of
+    // 2); true when all six are there.
+    bool Load(int nScale = 1);
     bool IsComplete() const;
     // Left cap + right cap + 686, and the left cap's height; 0 when incomplete.
     int GetBarWidth() const;
@@ -30,7 +32,8 @@ struct CSliceBarImages {
 // Draws the bar with its top-left at rcBar's and its right cap at rcBar's
 // right end. nPercent outside 0..100 counts as 0. At 1..99 slice i is filled
 // when i <= (p - 1) * 7, none at 1 %, all 686 at 99 %, and the right cap stays
-// empty; 0 and 100 draw the all-empty and all-filled bars.
+// empty; 0 and 100 draw the all-empty and all-filled bars. Every slice is the
+// same column of pixels, so a run of them is one stretched draw.
 void DrawSliceProgress(QPainter& p, const QRect& rcBar, int nPercent,
                        const CSliceBarImages& images);
 // Number of filled slices DrawSliceProgress draws for a percentage.

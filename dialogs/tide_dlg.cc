@@ -1,10 +1,14 @@
 #include "dialogs/tide_dlg.h"
 
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -32,7 +36,25 @@ const QFont& StatusFont() {
     return *g_ResourceManager.GetFont(g_strDefaultFontFace, 9, 400);
 }
 
+// A picture's size in logical pixels, whatever ratio it was drawn for.
+QSize LogicalSize(const QImage& img) {
+    return img.deviceIndependentSize().toSize();
+}
+
 }  // namespace
+
+void CTideDlg::CFaceArt::Load(int nScale) {
+    imgBack = LoadPngResource(kPngMainBack, nScale);
+    imgSetup = LoadPngResource(kPngSetup, nScale);
+    imgSetupHot = LoadPngResource(kPngSetupHot, nScale);
+    imgClose = LoadPngResource(kPngClose, nScale);
+    imgStart = LoadPngResource(kPngStart, nScale);
+    imgStartHot = LoadPngResource(kPngStartHot, nScale);
+    imgStop = LoadPngResource(kPngStop, nScale);
+    imgStopHot = LoadPngResource(kPngStopHot, nScale);
+    barImages.Load(nScale);
+    bLoaded = true;
+}
 
 CTideDlg::CTideDlg(CTideApp& app, ISyncFrontEnd* pFrontEnd, QWidget* pParent)
     : QWidget(pParent, Qt::Window | Qt::FramelessWindowHint), m_app(app), m_pFrontEnd(pFrontEnd) {
@@ -46,24 +68,18 @@ CTideDlg::CTideDlg(CTideApp& app, ISyncFrontEnd* pFrontEnd, QWidget* pParent)
 CTideDlg::~CTideDlg() = default;
 
 void CTideDlg::InitPaintResources() {
-    m_imgBack = LoadPngResource(kPngMainBack);
-    m_imgSetup = LoadPngResource(kPngSetup);
-    m_imgSetupHot = LoadPngResource(kPngSetupHot);
-    m_imgClose = LoadPngResource(kPngClose);
-    m_imgStart = LoadPngResource(kPngStart);
-    m_imgStartHot = LoadPngResource(kPngStartHot);
-    m_imgStop = LoadPngResource(kPngStop);
-    m_imgStopHot = LoadPngResource(kPngStopHot);
-    m_barImages.Load();
+    m_art[0].Load(1);
+    const CFaceArt& art = m_art[0];
     int nW = width();
     int nH = height();
-    if (!m_imgClose.isNull()) {
-        m_rcClose = QRect(QPoint(nW - m_imgClose.width() - 10, 10), m_imgClose.size());
+    if (!art.imgClose.isNull()) {
+        m_rcClose = QRect(QPoint(nW - LogicalSize(art.imgClose).width() - 10, 10),
+                          LogicalSize(art.imgClose));
     }
-    if (!m_barImages.IsComplete())
+    if (!art.barImages.IsComplete())
         return;
-    int nBarWidth = m_barImages.GetBarWidth();
-    m_rcBar = QRect((nW - nBarWidth) / 2, nH - 25, nBarWidth, m_barImages.GetBarHeight());
+    int nBarWidth = art.barImages.GetBarWidth();
+    m_rcBar = QRect((nW - nBarWidth) / 2, nH - 25, nBarWidth, art.barImages.GetBarHeight());
     // Right and bottom as exclusive edges, as the layout rules count them.
     int nBarRight = m_rcBar.x() + m_rcBar.width();
     int nBarBottom = m_rcBar.y() + m_rcBar.height();
@@ -71,16 +87,29 @@ void CTideDlg::InitPaintResources() {
     m_rcProgressRepaint = m_rcBar.united(
         QRect(nBarRight + 4, m_rcBar.y() - 5, nW - (nBarRight + 4), m_rcBar.height() + 10));
     m_rcStatus = m_rcBar.translated(1, -20);
-    if (!m_imgSetup.isNull() && !m_imgSetupHot.isNull()) {
-        m_rcSetup =
-            QRect(QPoint(nBarRight - m_imgSetup.width(), m_rcBar.y() - 2 - m_imgSetup.height()),
-                  m_imgSetup.size());
+    if (!art.imgSetup.isNull() && !art.imgSetupHot.isNull()) {
+        QSize sizeIcon = LogicalSize(art.imgSetup);
+        m_rcSetup = QRect(QPoint(nBarRight - sizeIcon.width(), m_rcBar.y() - 2 - sizeIcon.height()),
+                          sizeIcon);
     }
-    if (!m_imgStart.isNull() && !m_imgStartHot.isNull() && !m_imgStop.isNull() &&
-        !m_imgStopHot.isNull()) {
-        m_rcStartStop = QRect(QPoint(m_rcBar.x() - 3, m_rcBar.y() - 2 - m_imgStart.height()),
-                              m_imgStart.size());
+    if (!art.imgStart.isNull() && !art.imgStartHot.isNull() && !art.imgStop.isNull() &&
+        !art.imgStopHot.isNull()) {
+        QSize sizeIcon = LogicalSize(art.imgStart);
+        m_rcStartStop =
+            QRect(QPoint(m_rcBar.x() - 3, m_rcBar.y() - 2 - sizeIcon.height()), sizeIcon);
     }
+    // The status line sits above the bar, between the start/stop button and
+    // the settings icon, so that the user sees what the run is doing.
+    int nLeft = m_rcStartStop.isEmpty() ? m_rcStatus.x() : m_rcStartStop.right() + 8;
+    int nRight = m_rcSetup.isEmpty() ? m_rcStatus.right() : m_rcSetup.left() - 8;
+    m_rcStatusText = QRect(nLeft, m_rcStatus.center().y() - 9, nRight - nLeft, 18);
+}
+
+const CTideDlg::CFaceArt& CTideDlg::ArtFor(qreal dRatio) {
+    CFaceArt& art = m_art[dRatio > 1.0 ? 1 : 0];
+    if (!art.bLoaded)
+        art.Load(2);
+    return art;
 }
 
 void CTideDlg::InitDialog(bool bAutoStart) {
@@ -96,9 +125,23 @@ void CTideDlg::InitDialog(bool bAutoStart) {
 int CTideDlg::DoModal() {
     QEventLoop loop;
     connect(this, &CTideDlg::closed, &loop, &QEventLoop::quit);
+    CenterOnStartScreen();
     show();
     loop.exec();
     return 0;
+}
+
+void CTideDlg::CenterOnStartScreen() {
+    QScreen* pScreen = QGuiApplication::screenAt(QCursor::pos());
+    if (pScreen == nullptr)
+        pScreen = QGuiApplication::primaryScreen();
+    if (pScreen == nullptr)
+        return;
+    QRect rcAvailable = pScreen->availableGeometry();
+    QRect rc(QPoint(0, 0), frameGeometry().size());
+    rc.moveCenter(rcAvailable.center());
+    // Larger than the screen: its top-left corner stays on it.
+    move(std::max(rc.left(), rcAvailable.left()), std::max(rc.top(), rcAvailable.top()));
 }
 
 void CTideDlg::OnAutoStart() {
@@ -127,7 +170,8 @@ void CTideDlg::OnButtonStart() {
         m_bSyncRunning = true;
         repaint(m_rcStartStop);
     }
-    update();
+    update(m_rcStartStop);
+    update(m_rcStep);
 }
 
 void CTideDlg::RetryPendingStart() {
@@ -204,13 +248,14 @@ void CTideDlg::SetStatusText(const QString& strText) {
     if (strText == m_strStatus)
         return;
     m_strStatus = strText;
-    update();
+    update(m_rcStatusText);
 }
 
 void CTideDlg::ResetProgress() {
     m_nProgress = 0;
     m_strStatus.clear();
-    update();
+    update(m_rcProgressRepaint);
+    update(m_rcStatusText);
 }
 
 void CTideDlg::AdvanceStage() {
@@ -218,48 +263,68 @@ void CTideDlg::AdvanceStage() {
     update(m_rcStep);
 }
 
-QImage CTideDlg::Render() {
-    QImage img(size(), QImage::Format_ARGB32_Premultiplied);
-    QPainter p(&img);
-    if (!m_imgBack.isNull()) {
-        p.drawImage(rect(), m_imgBack);
-    } else {
-        p.fillRect(rect(), m_clrBack);
+const QImage& CTideDlg::FaceFor(qreal dRatio) {
+    if (m_imgFace.isNull() || m_imgFace.devicePixelRatio() != dRatio ||
+        m_imgFace.deviceIndependentSize().toSize() != size()) {
+        const CFaceArt& art = ArtFor(dRatio);
+        m_imgFace = QImage(size() * dRatio, QImage::Format_ARGB32_Premultiplied);
+        m_imgFace.setDevicePixelRatio(dRatio);
+        QPainter p(&m_imgFace);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        if (!art.imgBack.isNull()) {
+            p.drawImage(rect(), art.imgBack);
+        } else {
+            p.fillRect(rect(), m_clrBack);
+        }
+        ++m_nFaceRenders;
     }
-    if (!m_rcSetup.isEmpty())
-        p.drawImage(m_rcSetup.topLeft(), m_bHoverSetup ? m_imgSetupHot : m_imgSetup);
-    if (!m_rcClose.isEmpty())
-        p.drawImage(m_rcClose.topLeft(), m_imgClose);
-    if (!m_rcStartStop.isEmpty()) {
-        const QImage& img2 = m_bHoverStartStop ? (m_bSyncRunning ? m_imgStopHot : m_imgStartHot)
-                                               : (m_bSyncRunning ? m_imgStop : m_imgStart);
-        p.drawImage(m_rcStartStop.topLeft(), img2);
-    }
-    if (!m_rcBar.isEmpty())
-        DrawSliceProgress(p, m_rcBar, m_nProgress, m_barImages);
+    return m_imgFace;
+}
+
+void CTideDlg::PaintFace(QPainter& p, const QRect& rcDirty, qreal dRatio) {
+    const QImage& imgFace = FaceFor(dRatio);
+    const CFaceArt& art = ArtFor(dRatio);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    p.drawImage(rcDirty, imgFace,
+                QRectF(QPointF(rcDirty.topLeft()) * dRatio, QSizeF(rcDirty.size()) * dRatio));
+    auto DrawPicture = [&](const QRect& rc, const QImage& img) {
+        if (!rc.isEmpty() && rc.intersects(rcDirty))
+            p.drawImage(rc, img);
+    };
+    DrawPicture(m_rcSetup, m_bHoverSetup ? art.imgSetupHot : art.imgSetup);
+    DrawPicture(m_rcClose, art.imgClose);
+    DrawPicture(m_rcStartStop, m_bHoverStartStop
+                                   ? (m_bSyncRunning ? art.imgStopHot : art.imgStartHot)
+                                   : (m_bSyncRunning ? art.imgStop : art.imgStart));
+    if (!m_rcBar.isEmpty() && m_rcBar.intersects(rcDirty))
+        DrawSliceProgress(p, m_rcBar, m_nProgress, art.barImages);
     p.setPen(QColor(252, 252, 252));
-    // The status line sits above the bar, between the start/stop button and
-    // the settings icon, so that the user sees what the run is doing.
-    if (!m_strStatus.isEmpty() && !m_rcStatus.isEmpty()) {
-        int nLeft = m_rcStartStop.isEmpty() ? m_rcStatus.x() : m_rcStartStop.right() + 8;
-        int nRight = m_rcSetup.isEmpty() ? m_rcStatus.right() : m_rcSetup.left() - 8;
-        QRect rcText(nLeft, m_rcStatus.center().y() - 9, nRight - nLeft, 18);
+    if (!m_strStatus.isEmpty() && !m_rcStatus.isEmpty() && m_rcStatusText.intersects(rcDirty)) {
         p.setFont(StatusFont());
-        p.drawText(rcText, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                   p.fontMetrics().elidedText(m_strStatus, Qt::ElideMiddle, rcText.width()));
+        p.drawText(
+            m_rcStatusText, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+            p.fontMetrics().elidedText(m_strStatus, Qt::ElideMiddle, m_rcStatusText.width()));
     }
-    if (m_nStep > 0 && !m_rcStep.isEmpty()) {
+    if (m_nStep > 0 && !m_rcStep.isEmpty() && m_rcStep.intersects(rcDirty)) {
         p.setFont(StepFont());
         p.drawText(m_rcStep, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
                    QString::asprintf("%d / 2", m_nStep));
     }
+}
+
+QImage CTideDlg::Render(qreal dRatio) {
+    QImage img(size() * dRatio, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dRatio);
+    QPainter p(&img);
+    PaintFace(p, rect(), dRatio);
     return img;
 }
 
-void CTideDlg::paintEvent(QPaintEvent*) {
-    m_imgCache = Render();
+void CTideDlg::paintEvent(QPaintEvent* pEvent) {
     QPainter p(this);
-    p.drawImage(0, 0, m_imgCache);
+    const qreal dRatio = devicePixelRatioF();
+    for (const QRect& rc : pEvent->region())
+        PaintFace(p, rc, dRatio);
 }
 
 void CTideDlg::mousePressEvent(QMouseEvent* pEvent) {
@@ -337,7 +402,9 @@ void CTideDlg::leaveEvent(QEvent* pEvent) {
     if (m_bHoverClose || m_bHoverSetup || m_bHoverStartStop) {
         m_bHoverClose = m_bHoverSetup = m_bHoverStartStop = false;
         UpdateCursor();
-        update();
+        update(m_rcClose);
+        update(m_rcSetup);
+        update(m_rcStartStop);
     }
     QWidget::leaveEvent(pEvent);
 }

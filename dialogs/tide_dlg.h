@@ -4,6 +4,12 @@
 // opens the settings on first use, starts the update by itself and, when the
 // run has ended well, starts the development tool and closes. Every method
 // runs on the GUI thread; the worker reaches it through CQtFrontEnd.
+//
+// Painting: the background is drawn once per device-pixel ratio into a
+// cached face; a paint event copies only its region of the face and draws
+// only the parts that lie in it, each from pictures drawn for the ratio
+// (1 or 2), so the text and artwork stay sharp and a change repaints only its
+// own area.
 #pragma once
 
 #include <QImage>
@@ -27,8 +33,11 @@ public:
     // Loads the settings, opens the settings dialog on first use and, with
     // bAutoStart, posts the start of the update.
     void InitDialog(bool bAutoStart = true);
-    // Shows the window and runs until it closes.
+    // Shows the window centred on its screen and runs until it closes.
     int DoModal();
+    // Centres the window on the screen under the pointer (the screen it was
+    // started from), else on the primary screen.
+    void CenterOnStartScreen();
 
     // The hot areas (empty when their pictures are missing).
     QRect GetCloseRect() const { return m_rcClose; }
@@ -43,8 +52,12 @@ public:
     QString GetStatus() const { return m_strStatus; }
     bool IsSyncRunning() const { return m_bSyncRunning; }
     CRunController& GetRunController() { return m_run; }
-    // The face as painting draws it.
-    QImage Render();
+    // The face as painting draws it, at a device-pixel ratio.
+    QImage Render(qreal dRatio = 1.0);
+    // Where the status line is written.
+    QRect GetStatusTextRect() const { return m_rcStatusText; }
+    // How often the background has been drawn into the cached face.
+    int GetFaceRenderCount() const { return m_nFaceRenders; }
 
     // Progress operations, as the worker's calls arrive.
     void SetProgress(int nDone, int nTotal);
@@ -74,7 +87,21 @@ protected:
     void closeEvent(QCloseEvent* pEvent) override;
 
 private:
+    // The pictures of the face for one device-pixel ratio.
+    struct CFaceArt {
+        QImage imgBack, imgSetup, imgSetupHot, imgClose;
+        QImage imgStart, imgStartHot, imgStop, imgStopHot;
+        CSliceBarImages barImages;
+        bool bLoaded = false;
+        void Load(int nScale);
+    };
+
     void InitPaintResources();
+    const CFaceArt& ArtFor(qreal dRatio);
+    // The background at dRatio, drawn again only when the ratio changed.
+    const QImage& FaceFor(qreal dRatio);
+    // Everything of the face that lies in rcDirty.
+    void PaintFace(QPainter& p, const QRect& rcDirty, qreal dRatio);
     void OnAutoStart();
     void RetryPendingStart();
     void UpdateCursor();
@@ -92,12 +119,13 @@ private:
     int m_nProgress = 0;
     QColor m_clrBack;
 
-    QImage m_imgBack, m_imgSetup, m_imgSetupHot, m_imgClose;
-    QImage m_imgStart, m_imgStartHot, m_imgStop, m_imgStopHot;
-    CSliceBarImages m_barImages;
-    QImage m_imgCache;
+    // [0] for ratio 1 (and the layout), [1] for 2 and anything above 1.
+    CFaceArt m_art[2];
+    QImage m_imgFace;
+    int m_nFaceRenders = 0;
 
     QRect m_rcClose, m_rcSetup, m_rcStartStop, m_rcBar, m_rcStep, m_rcProgressRepaint, m_rcStatus;
+    QRect m_rcStatusText;
     bool m_bHoverStartStop = false;
     bool m_bHoverClose = false;
     bool m_bHoverSetup = false;

@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QWindow>
 
@@ -25,16 +26,22 @@ const QFont& NormalFont() {
 
 }  // namespace
 
+void CUpdateMessageBoxDlg::CBoxArt::Load(int nScale) {
+    imgBack = LoadPngResource(kPngPromptBack, nScale);
+    imgChoice = LoadPngResource(kPngChoice, nScale);
+    imgChoiceHot = LoadPngResource(kPngChoiceHot, nScale);
+    imgSelected = LoadPngResource(kPngChoiceSelected, nScale);
+    imgSelectedHot = LoadPngResource(kPngChoiceSelectedHot, nScale);
+    bLoaded = true;
+}
+
 CUpdateMessageBoxDlg::CUpdateMessageBoxDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Dialog | Qt::FramelessWindowHint),
       m_pCloseStatic(new CImageStaticCtrl(QStringLiteral("X"), this)) {
     setWindowTitle(QStringLiteral("Corvid5@LoomhallKiro"));
-    m_imgBack = LoadPngResource(kPngPromptBack);
-    m_imgChoice = LoadPngResource(kPngChoice);
-    m_imgChoiceHot = LoadPngResource(kPngChoiceHot);
-    m_imgSelected = LoadPngResource(kPngChoiceSelected);
-    m_imgSelectedHot = LoadPngResource(kPngChoiceSelectedHot);
-    setFixedSize(m_imgBack.isNull() ? QSize(340, 180) : m_imgBack.size());
+    m_art[0].Load(1);
+    const QImage& imgBack = m_art[0].imgBack;
+    setFixedSize(imgBack.isNull() ? QSize(340, 180) : imgBack.size());
     m_strLine[0] = QStringLiteral("업데이트가 필요한 파일이 있습니다.");
     m_strLine[1] = QStringLiteral("업데이트를 완료한 후 개발툴을 실행 하시겠습니까?");
     m_strLine[2] = QStringLiteral("('아니오' - 개발툴이 바로 실행 됩니다.)");
@@ -52,8 +59,16 @@ CUpdateMessageBoxDlg::CUpdateMessageBoxDlg(QWidget* pParent)
 CUpdateMessageBoxDlg::~CUpdateMessageBoxDlg() = default;
 
 bool CUpdateMessageBoxDlg::HasPictures() const {
-    return !m_imgBack.isNull() && !m_imgChoice.isNull() && !m_imgChoiceHot.isNull() &&
-           !m_imgSelected.isNull() && !m_imgSelectedHot.isNull();
+    const CBoxArt& art = m_art[0];
+    return !art.imgBack.isNull() && !art.imgChoice.isNull() && !art.imgChoiceHot.isNull() &&
+           !art.imgSelected.isNull() && !art.imgSelectedHot.isNull();
+}
+
+const CUpdateMessageBoxDlg::CBoxArt& CUpdateMessageBoxDlg::ArtFor(qreal dRatio) {
+    CBoxArt& art = m_art[dRatio > 1.0 ? 1 : 0];
+    if (!art.bLoaded)
+        art.Load(2);
+    return art;
 }
 
 void CUpdateMessageBoxDlg::Layout() {
@@ -61,8 +76,9 @@ void CUpdateMessageBoxDlg::Layout() {
     int nH = height();
     for (int i = 0; i < 3; ++i)
         m_rcLine[i] = QRect(0, 50 + 22 * i, nW, 14);
-    int w = m_imgSelected.isNull() ? 100 : m_imgSelected.width();
-    int h = m_imgSelected.isNull() ? 38 : m_imgSelected.height();
+    const QImage& imgSelected = m_art[0].imgSelected;
+    int w = imgSelected.isNull() ? 100 : imgSelected.width();
+    int h = imgSelected.isNull() ? 38 : imgSelected.height();
     int nLeft = (nW - 3 * w - 2 * m_nGap) / 2;
     int nTop = nH - 2 * m_nGap - h;
     for (int i = 0; i < 3; ++i)
@@ -91,19 +107,21 @@ void CUpdateMessageBoxDlg::Choose(int nIndex) {
     accept();
 }
 
-QImage CUpdateMessageBoxDlg::Render() const {
-    QImage img(size(), QImage::Format_ARGB32_Premultiplied);
-    QPainter p(&img);
-    if (!m_imgBack.isNull()) {
-        p.drawImage(rect(), m_imgBack);
+void CUpdateMessageBoxDlg::PaintBox(QPainter& p, const QRect& rcDirty, qreal dRatio) {
+    const CBoxArt& art = ArtFor(dRatio);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    if (!art.imgBack.isNull()) {
+        p.drawImage(rcDirty, art.imgBack,
+                    QRectF(QPointF(rcDirty.topLeft()) * art.imgBack.devicePixelRatio(),
+                           QSizeF(rcDirty.size()) * art.imgBack.devicePixelRatio()));
     } else {
-        p.fillRect(rect(), Qt::white);
+        p.fillRect(rcDirty, Qt::white);
         p.setPen(QColor(149, 152, 145));
         p.drawRect(rect().adjusted(0, 0, -1, -1));
     }
     p.setPen(QColor(60, 64, 70));
     for (int i = 0; i < 3; ++i) {
-        if (m_strLine[i].isEmpty())
+        if (m_strLine[i].isEmpty() || !m_rcLine[i].intersects(rcDirty))
             continue;
         p.setFont(i < 2 ? BoldFont() : NormalFont());
         int nFlags = Qt::AlignHCenter | Qt::TextSingleLine | (i < 2 ? Qt::AlignVCenter : 0);
@@ -111,22 +129,33 @@ QImage CUpdateMessageBoxDlg::Render() const {
     }
     p.setFont(BoldFont());
     for (int i = 0; i < 3; ++i) {
+        if (!m_rcChoice[i].intersects(rcDirty))
+            continue;
         bool bHot = m_nHover == i + 1;
         bool bSelected = i == m_nFocus;
-        const QImage& imgChoice = bSelected ? (bHot ? m_imgSelectedHot : m_imgSelected)
-                                            : (bHot ? m_imgChoiceHot : m_imgChoice);
+        const QImage& imgChoice = bSelected ? (bHot ? art.imgSelectedHot : art.imgSelected)
+                                            : (bHot ? art.imgChoiceHot : art.imgChoice);
         if (!imgChoice.isNull())
             p.drawImage(m_rcChoice[i], imgChoice);
         p.setPen(bSelected ? QColor(255, 255, 255) : QColor(50, 50, 50));
         p.drawText(m_rcChoice[i], Qt::AlignCenter | Qt::TextSingleLine,
                    QString::fromUtf8(kChoiceText[i]));
     }
+}
+
+QImage CUpdateMessageBoxDlg::Render(qreal dRatio) {
+    QImage img(size() * dRatio, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dRatio);
+    QPainter p(&img);
+    PaintBox(p, rect(), dRatio);
     return img;
 }
 
-void CUpdateMessageBoxDlg::paintEvent(QPaintEvent*) {
+void CUpdateMessageBoxDlg::paintEvent(QPaintEvent* pEvent) {
     QPainter p(this);
-    p.drawImage(0, 0, Render());
+    const qreal dRatio = devicePixelRatioF();
+    for (const QRect& rc : pEvent->region())
+        PaintBox(p, rc, dRatio);
 }
 
 void CUpdateMessageBoxDlg::mousePressEvent(QMouseEvent* pEvent) {

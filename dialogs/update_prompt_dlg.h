@@ -1,6 +1,8 @@
 // The update prompt: a painted box asking whether to update and then start
 // the development tool (6), start it at once (7) or cancel (2). Run() gives
-// the answer; Escape, the "X" and missing pictures all mean 2.
+// the answer; Escape, the "X" and missing pictures all mean 2. It paints
+// from pictures drawn for the screen's device-pixel ratio (1 or 2), and a
+// change of the buttons repaints only their row.
 #pragma once
 
 #include <QDialog>
@@ -8,6 +10,8 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+
+class QPainter;
 
 class CImageStaticCtrl;
 
@@ -29,8 +33,8 @@ public:
     int GetHover() const { return m_nHover; }
     int GetResult() const { return m_nResult; }
     CImageStaticCtrl* GetCloseStatic() const { return m_pCloseStatic; }
-    // The face as painting draws it.
-    QImage Render() const;
+    // The face as painting draws it, at a device-pixel ratio.
+    QImage Render(qreal dRatio = 1.0);
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
@@ -40,12 +44,23 @@ protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
+    // The five pictures for one device-pixel ratio.
+    struct CBoxArt {
+        QImage imgBack, imgChoice, imgChoiceHot, imgSelected, imgSelectedHot;
+        bool bLoaded = false;
+        void Load(int nScale);
+    };
+
+    const CBoxArt& ArtFor(qreal dRatio);
+    // Everything of the box that lies in rcDirty.
+    void PaintBox(QPainter& p, const QRect& rcDirty, qreal dRatio);
     // Index of the choice under pt, or -1.
     int ChoiceAt(const QPoint& pt) const;
     void Choose(int nIndex);
     void Layout();
 
-    QImage m_imgBack, m_imgChoice, m_imgChoiceHot, m_imgSelected, m_imgSelectedHot;
+    // [0] for ratio 1 (and the layout), [1] for 2 and anything above 1.
+    CBoxArt m_art[2];
     QRect m_rcChoice[3];
     QRect m_rcButtons;
     QRect m_rcLine[3];

@@ -6,6 +6,10 @@ pixel with a one-pixel soft edge, composited in straight-alpha RGBA floats,
 and written with zlib + struct. The output is deterministic, so re-running the
 script reproduces the committed files byte for byte.
 
+Shapes are given in logical pixels. The pictures of the main window and the
+update prompt are also drawn at twice the resolution (NAME@2x.png, resource
+"ID@2x") for screens with a device-pixel ratio of 2: drawn anew, not scaled.
+
     python3 res/make_artwork.py                 # writes res/png/*.png
     python3 res/make_artwork.py --sheet out.png # also a contact sheet to look at
 """
@@ -26,11 +30,19 @@ WHITE = (255, 255, 255)
 
 
 class Canvas:
-    """Straight-alpha RGBA image, channels 0..255 as floats."""
+    """Straight-alpha RGBA image, channels 0..255 as floats.
 
-    def __init__(self, w, h, fill=(0, 0, 0, 0)):
-        self.w, self.h = w, h
-        self.px = [list(fill) for _ in range(w * h)]
+    w and h count device pixels: the logical size times scale.
+    """
+
+    def __init__(self, w, h, fill=(0, 0, 0, 0), scale=1):
+        self.s = scale
+        self.w, self.h = w * scale, h * scale
+        self.px = [list(fill) for _ in range(self.w * self.h)]
+
+    def logical(self, i):
+        """Logical coordinate of device pixel row or column i (its centre)."""
+        return (i + 0.5) / self.s - 0.5
 
     def blend(self, x, y, rgb, a):
         if a <= 0.0 or x < 0 or y < 0 or x >= self.w or y >= self.h:
@@ -46,12 +58,15 @@ class Canvas:
         p[3] = oa * 255.0
 
     def shape(self, sdf, rgb, alpha=1.0, box=None):
-        """Fills where sdf(x, y) < 0, with a one-pixel anti-aliased edge."""
-        x0, y0, x1, y1 = box or (0, 0, self.w, self.h)
-        for y in range(max(0, y0), min(self.h, y1)):
-            cy = y + 0.5
-            for x in range(max(0, x0), min(self.w, x1)):
-                cov = 0.5 - sdf(x + 0.5, cy)
+        """Fills where sdf(x, y) < 0, with a one-device-pixel anti-aliased edge.
+
+        sdf and box are in logical pixels."""
+        s = self.s
+        x0, y0, x1, y1 = box or (0, 0, self.w // s, self.h // s)
+        for y in range(max(0, y0 * s), min(self.h, y1 * s)):
+            cy = (y + 0.5) / s
+            for x in range(max(0, x0 * s), min(self.w, x1 * s)):
+                cov = 0.5 - sdf((x + 0.5) / s, cy) * s
                 if cov > 0.0:
                     self.blend(x, y, rgb, alpha * min(cov, 1.0))
 
@@ -177,9 +192,9 @@ def mix(a, b, t):
 # ---------------------------------------------------------------- pictures
 
 
-def bar_piece(w, kind, rgb):
+def bar_piece(w, kind, rgb, s=1):
     """6-pixel high progress bar piece: round left end, round right end, or a slice."""
-    c = Canvas(w, 6)
+    c = Canvas(w, 6, scale=s)
     if kind == "left":
         c.shape(union(circle(3, 3, 3), rbox(3, 0, 7, 6, 0)), rgb)
     elif kind == "right":
@@ -189,43 +204,45 @@ def bar_piece(w, kind, rgb):
     return c
 
 
-def gear_icon(rgb):
-    c = Canvas(24, 24)
+def gear_icon(rgb, s=1):
+    c = Canvas(24, 24, scale=s)
     c.shape(gear(12, 12, 7.2, 10.6, 3.2, 8, 3.6), rgb)
     return c
 
 
-def close_icon(rgb, size=12, inset=1.5, width=1.8):
-    c = Canvas(size, size)
+def close_icon(rgb, s=1, size=12, inset=1.5, width=1.8):
+    c = Canvas(size, size, scale=s)
     lo, hi = inset, size - inset
     c.shape(union(segment(lo, lo, hi, hi, width), segment(lo, hi, hi, lo, width)), rgb)
     return c
 
 
-def start_icon(rgb):
-    c = Canvas(24, 24)
+def start_icon(rgb, s=1):
+    c = Canvas(24, 24, scale=s)
     c.shape(ring(12, 12, 10.5, 1.6), rgb)
     c.shape(polygon([(9.5, 7.0), (17.5, 12.0), (9.5, 17.0)]), rgb)
     return c
 
 
-def stop_icon(rgb):
-    c = Canvas(24, 24)
+def stop_icon(rgb, s=1):
+    c = Canvas(24, 24, scale=s)
     c.shape(ring(12, 12, 10.5, 1.6), rgb)
     c.shape(rbox(8, 8, 16, 16, 1.0), rgb)
     return c
 
 
-def main_background(w, h, bands=True):
+def main_background(w, h, bands=True, s=1):
     top, bottom = (23, 52, 84), (9, 20, 38)
-    c = Canvas(w, h)
+    c = Canvas(w, h, scale=s)
     glow_x, glow_y, glow_r = w * 0.30, h * 0.28, w * 0.55
-    for y in range(h):
-        base = mix(top, bottom, (y / (h - 1)) ** 0.9)
-        for x in range(w):
+    for dy in range(c.h):
+        y = c.logical(dy)
+        base = mix(top, bottom, max(0.0, y / (h - 1)) ** 0.9)
+        for dx in range(c.w):
+            x = c.logical(dx)
             g = max(0.0, 1.0 - math.hypot(x - glow_x, (y - glow_y) * 1.4) / glow_r)
             rgb = mix(base, (52, 104, 140), 0.45 * g * g)
-            c.px[y * w + x] = [rgb[0], rgb[1], rgb[2], 255.0]
+            c.px[dy * c.w + dx] = [rgb[0], rgb[1], rgb[2], 255.0]
     if bands:
         # Three soft tide lines across the lower half.
         for k, (amp, base_y, alpha) in enumerate(((9.0, 0.60, 0.10), (7.0, 0.68, 0.08),
@@ -257,42 +274,43 @@ def main_background(w, h, bands=True):
     return c
 
 
-def prompt_background():
+def prompt_background(s=1):
     w, h = 340, 180
-    c = Canvas(w, h)
-    for y in range(h):
-        rgb = mix((255, 255, 255), (240, 243, 247), y / (h - 1))
-        for x in range(w):
-            c.px[y * w + x] = [rgb[0], rgb[1], rgb[2], 255.0]
+    c = Canvas(w, h, scale=s)
+    for dy in range(c.h):
+        rgb = mix((255, 255, 255), (240, 243, 247), max(0.0, c.logical(dy)) / (h - 1))
+        for dx in range(c.w):
+            c.px[dy * c.w + dx] = [rgb[0], rgb[1], rgb[2], 255.0]
     # Accent strip, and a round information mark in it.
-    for y in range(0, 4):
-        for x in range(w):
-            c.px[y * w + x] = [70.0, 97.0, 133.0, 255.0]
+    for dy in range(0, 4 * s):
+        for dx in range(c.w):
+            c.px[dy * c.w + dx] = [70.0, 97.0, 133.0, 255.0]
     c.shape(circle(170, 26, 11), (70, 97, 133), box=(150, 10, 190, 42))
     c.shape(circle(170, 20.5, 1.7), WHITE, box=(160, 14, 180, 26))
     c.shape(rbox(168.4, 23.5, 171.6, 32.5, 0.8), WHITE, box=(160, 20, 180, 36))
     # One-pixel frame in the same colour the box uses without its picture.
-    for x in range(w):
-        c.px[x] = [149.0, 152.0, 145.0, 255.0]
-        c.px[(h - 1) * w + x] = [149.0, 152.0, 145.0, 255.0]
-    for y in range(h):
-        c.px[y * w] = [149.0, 152.0, 145.0, 255.0]
-        c.px[y * w + w - 1] = [149.0, 152.0, 145.0, 255.0]
+    for k in range(s):
+        for dx in range(c.w):
+            c.px[k * c.w + dx] = [149.0, 152.0, 145.0, 255.0]
+            c.px[(c.h - 1 - k) * c.w + dx] = [149.0, 152.0, 145.0, 255.0]
+        for dy in range(c.h):
+            c.px[dy * c.w + k] = [149.0, 152.0, 145.0, 255.0]
+            c.px[dy * c.w + c.w - 1 - k] = [149.0, 152.0, 145.0, 255.0]
     return c
 
 
-def button_face(fill_top, fill_bottom, border):
+def button_face(fill_top, fill_bottom, border, s=1):
     w, h = 100, 38
-    c = Canvas(w, h)
+    c = Canvas(w, h, scale=s)
     outer = rbox(0.5, 0.5, w - 0.5, h - 0.5, 4.0)
     inner = rbox(1.5, 1.5, w - 1.5, h - 1.5, 3.0)
     c.shape(outer, border)
-    for y in range(h):
-        rgb = mix(fill_top, fill_bottom, y / (h - 1))
-        for x in range(w):
-            cov = 0.5 - inner(x + 0.5, y + 0.5)
+    for dy in range(c.h):
+        rgb = mix(fill_top, fill_bottom, max(0.0, c.logical(dy)) / (h - 1))
+        for dx in range(c.w):
+            cov = 0.5 - inner((dx + 0.5) / s, (dy + 0.5) / s) * s
             if cov > 0.0:
-                c.blend(x, y, rgb, min(cov, 1.0))
+                c.blend(dx, dy, rgb, min(cov, 1.0))
     return c
 
 
@@ -336,43 +354,50 @@ def app_icon():
     return c
 
 
-# (id, file name, builder)
+# (id, file name, builder taking the scale, drawn at 2x as well)
 PICTURES = [
-    (128, "app_icon.png", app_icon),
-    (171, "main_panel.png", lambda: main_background(798, 444, bands=False)),
-    (172, "gear.png", lambda: gear_icon(WHITE)),
-    (173, "gear_hot.png", lambda: gear_icon(YELLOW)),
-    (174, "close.png", lambda: close_icon(WHITE)),
-    (175, "bar_full_left.png", lambda: bar_piece(6, "left", YELLOW)),
-    (176, "bar_full_right.png", lambda: bar_piece(6, "right", YELLOW)),
-    (177, "bar_full_slice.png", lambda: bar_piece(1, "slice", YELLOW)),
-    (178, "bar_empty_left.png", lambda: bar_piece(6, "left", WHITE)),
-    (179, "bar_empty_right.png", lambda: bar_piece(6, "right", WHITE)),
-    (180, "bar_empty_slice.png", lambda: bar_piece(1, "slice", WHITE)),
-    (181, "start.png", lambda: start_icon(WHITE)),
-    (182, "stop.png", lambda: stop_icon(WHITE)),
-    (184, "start_hot.png", lambda: start_icon(YELLOW)),
-    (185, "stop_hot.png", lambda: stop_icon(YELLOW)),
-    (188, "prompt_background.png", prompt_background),
-    (189, "choice.png", lambda: button_face((246, 247, 249), (228, 231, 236), (196, 200, 206))),
-    (190, "choice_hot.png", lambda: button_face((246, 247, 249), (228, 231, 236),
-                                                (116, 143, 171))),
-    (191, "choice_selected.png", lambda: button_face((104, 136, 176), (80, 111, 150),
-                                                     (70, 97, 133))),
-    (192, "choice_selected_hot.png", lambda: button_face((70, 97, 133), (48, 70, 101),
-                                                         (38, 56, 82))),
-    (193, "main_background.png", lambda: main_background(800, 450)),
-    (151, "caption_close_strip.png", close_strip),
-    (695, "markers_light.png", lambda: marker_strip((116, 143, 171), (70, 97, 133))),
-    (934, "markers_dark.png", lambda: marker_strip((150, 160, 175), (230, 173, 96))),
+    (128, "app_icon.png", lambda s: app_icon(), False),
+    (171, "main_panel.png", lambda s: main_background(798, 444, bands=False), False),
+    (172, "gear.png", lambda s: gear_icon(WHITE, s), True),
+    (173, "gear_hot.png", lambda s: gear_icon(YELLOW, s), True),
+    (174, "close.png", lambda s: close_icon(WHITE, s), True),
+    (175, "bar_full_left.png", lambda s: bar_piece(6, "left", YELLOW, s), True),
+    (176, "bar_full_right.png", lambda s: bar_piece(6, "right", YELLOW, s), True),
+    (177, "bar_full_slice.png", lambda s: bar_piece(1, "slice", YELLOW, s), True),
+    (178, "bar_empty_left.png", lambda s: bar_piece(6, "left", WHITE, s), True),
+    (179, "bar_empty_right.png", lambda s: bar_piece(6, "right", WHITE, s), True),
+    (180, "bar_empty_slice.png", lambda s: bar_piece(1, "slice", WHITE, s), True),
+    (181, "start.png", lambda s: start_icon(WHITE, s), True),
+    (182, "stop.png", lambda s: stop_icon(WHITE, s), True),
+    (184, "start_hot.png", lambda s: start_icon(YELLOW, s), True),
+    (185, "stop_hot.png", lambda s: stop_icon(YELLOW, s), True),
+    (188, "prompt_background.png", prompt_background, True),
+    (189, "choice.png",
+     lambda s: button_face((246, 247, 249), (228, 231, 236), (196, 200, 206), s), True),
+    (190, "choice_hot.png",
+     lambda s: button_face((246, 247, 249), (228, 231, 236), (116, 143, 171), s), True),
+    (191, "choice_selected.png",
+     lambda s: button_face((104, 136, 176), (80, 111, 150), (70, 97, 133), s), True),
+    (192, "choice_selected_hot.png",
+     lambda s: button_face((70, 97, 133), (48, 70, 101), (38, 56, 82), s), True),
+    (193, "main_background.png", lambda s: main_background(800, 450, s=s), True),
+    (151, "caption_close_strip.png", lambda s: close_strip(), False),
+    (695, "markers_light.png", lambda s: marker_strip((116, 143, 171), (70, 97, 133)), False),
+    (934, "markers_dark.png", lambda s: marker_strip((150, 160, 175), (230, 173, 96)), False),
 ]
+
+
+def high_res_name(name):
+    return name[:-4] + "@2x.png"
 
 
 def write_qrc(path):
     lines = ['<!DOCTYPE RCC>', '<!-- Written by make_artwork.py: pictures by numeric id. -->',
              '<RCC version="1.0">', '<qresource prefix="/png">']
-    for pid, name, _ in sorted(PICTURES):
+    for pid, name, _, high_res in sorted(PICTURES):
         lines.append('    <file alias="%d">png/%s</file>' % (pid, name))
+        if high_res:
+            lines.append('    <file alias="%d@2x">png/%s</file>' % (pid, high_res_name(name)))
     lines += ['</qresource>', '</RCC>', '']
     with open(path, "w") as f:
         f.write("\n".join(lines))
@@ -405,10 +430,12 @@ def main(argv):
     out_dir = os.path.join(HERE, "png")
     os.makedirs(out_dir, exist_ok=True)
     canvases = []
-    for pid, name, build in PICTURES:
-        c = build()
+    for pid, name, build, high_res in PICTURES:
+        c = build(1)
         write_png(os.path.join(out_dir, name), c)
         canvases.append(c)
+        if high_res:
+            write_png(os.path.join(out_dir, high_res_name(name)), build(2))
     write_qrc(os.path.join(HERE, "tidewell.qrc"))
     if len(argv) == 3 and argv[1] == "--sheet":
         contact_sheet(canvases, argv[2])

@@ -3,15 +3,74 @@
 #pragma once
 
 #include <QApplication>
+#include <QEvent>
+#include <QImage>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
 #include "app/tide_globals.h"
 #include "tests/support/temp_dir.h"
+
+// Share of the pixels of rc (device pixels) that differ visibly; 1 when the
+// sizes differ.
+inline double DifferentShare(const QImage& imgA, const QImage& imgB, const QRect& rc) {
+    if (imgA.size() != imgB.size() || rc.isEmpty())
+        return 1.0;
+    QImage a = imgA.convertToFormat(QImage::Format_RGB32);
+    QImage b = imgB.convertToFormat(QImage::Format_RGB32);
+    long nDifferent = 0;
+    for (int y = rc.top(); y <= rc.bottom(); ++y) {
+        for (int x = rc.left(); x <= rc.right(); ++x) {
+            QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            int nDiff = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                  std::abs(qBlue(p) - qBlue(q))});
+            nDifferent += nDiff > 40 ? 1 : 0;
+        }
+    }
+    return static_cast<double>(nDifferent) / (static_cast<double>(rc.width()) * rc.height());
+}
+
+// Share of the device pixels of rcLogical where a painting at ratio 2 differs
+// visibly from the ratio-1 painting enlarged (smoothly or pixel by pixel,
+// whichever is closer): near 0 where a 1x picture was merely scaled up,
+// large where text and artwork were drawn for the ratio.
+inline double DetailShare(const QImage& imgTwo, const QImage& imgOne, const QRect& rcLogical) {
+    QRect rc(rcLogical.topLeft() * 2, rcLogical.size() * 2);
+    double dShare = 1.0;
+    for (Qt::TransformationMode eMode : {Qt::SmoothTransformation, Qt::FastTransformation}) {
+        QImage imgUp = imgOne.scaled(imgTwo.size(), Qt::IgnoreAspectRatio, eMode);
+        dShare = std::min(dShare, DifferentShare(imgTwo, imgUp, rc));
+    }
+    return dShare;
+}
+
+// Records the regions a widget is asked to paint.
+class CPaintRecorder : public QObject {
+public:
+    explicit CPaintRecorder(QWidget* pWidget) { pWidget->installEventFilter(this); }
+    QRegion TakeRegion() {
+        QRegion rgn = m_rgn;
+        m_rgn = QRegion();
+        return rgn;
+    }
+
+protected:
+    bool eventFilter(QObject* pObject, QEvent* pEvent) override {
+        if (pEvent->type() == QEvent::Paint)
+            m_rgn += static_cast<QPaintEvent*>(pEvent)->region();
+        return QObject::eventFilter(pObject, pEvent);
+    }
+
+private:
+    QRegion m_rgn;
+};
 
 // An INI file that passes the configuration check.
 inline std::string ValidIni(int nPort, const std::string& strExtra = "") {

@@ -7,8 +7,11 @@
 #include <unistd.h>
 #include <QLineEdit>
 
+#include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 #include <QPushButton>
@@ -304,6 +307,128 @@ private slots:
         QCOMPARE(pError->buttons().size(), 1);
         QCOMPARE(pError->buttons()[0]->text(), QStringLiteral("확인"));
         QCOMPARE(TideMessageBoxAnswer(pError.get(), kMbOk), int(kIdOk));
+    }
+
+    void opensCentredOnItsScreen() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(8080));
+        pDlg->InitDialog(false);
+        pDlg->move(37, 11);
+        pDlg->CenterOnStartScreen();
+        pDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pDlg));
+        QRect rcScreen = pDlg->screen()->availableGeometry();
+        QPoint ptOff = pDlg->frameGeometry().center() - rcScreen.center();
+        QVERIFY2(ptOff.manhattanLength() <= 1,
+                 qPrintable(QStringLiteral("%1,%2 off centre").arg(ptOff.x()).arg(ptOff.y())));
+    }
+
+    // A hover, a status line and a progress step each repaint their own
+    // area from the cached face, never the whole window.
+    void changesRepaintOnlyTheirArea() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(8080));
+        pDlg->InitDialog(false);
+        pDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pDlg));
+        CPaintRecorder recorder(pDlg);
+        QTest::mouseMove(pDlg, QPoint(400, 200));
+        QApplication::processEvents();
+        recorder.TakeRegion();
+        const int nFaceRenders = pDlg->GetFaceRenderCount();
+        const struct {
+            const char* pszName;
+            std::function<void()> fnChange;
+            QRect rcArea;
+        } kChanges[] = {
+            {"hover on close", [&] { QTest::mouseMove(pDlg, pDlg->GetCloseRect().center()); },
+             pDlg->GetCloseRect()},
+            {"hover ends", [&] { QTest::mouseMove(pDlg, QPoint(400, 200)); }, pDlg->GetCloseRect()},
+            {"status", [&] { pDlg->SetStatusText(QStringLiteral("서버로부터 파일 확인 중...")); },
+             pDlg->GetStatusTextRect()},
+            {"progress", [&] { pDlg->SetProgress(1, 3); }, pDlg->GetProgressRepaintRect()},
+            {"step", [&] { pDlg->AdvanceStage(); }, pDlg->GetStepRect()},
+        };
+        for (const auto& change : kChanges) {
+            change.fnChange();
+            QRegion rgn;
+            (void)QTest::qWaitFor([&] {
+                rgn += recorder.TakeRegion();
+                return !rgn.isEmpty();
+            });
+            QApplication::processEvents();
+            rgn += recorder.TakeRegion();
+            QVERIFY2(!rgn.isEmpty(), change.pszName);
+            QVERIFY2(change.rcArea.contains(rgn.boundingRect()), change.pszName);
+        }
+        QCOMPARE(pDlg->GetFaceRenderCount(), nFaceRenders);
+    }
+
+    // At a device-pixel ratio of 2 the text and the artwork are drawn for the
+    // ratio: the same face as at 1, with the detail a scaled-up one lacks.
+    void paintsSharpAtRatioTwo() {
+        CTideDlg* pDlg = MakeDialog("");
+        pDlg->SetStatusText(QStringLiteral("서버로부터 파일 다운로드 중..."));
+        pDlg->SetProgress(1, 3);
+        pDlg->AdvanceStage();
+        QImage imgOne = pDlg->Render(1.0);
+        QImage imgTwo = pDlg->Render(2.0);
+        QCOMPARE(imgTwo.size(), QSize(1600, 900));
+        // Reduced to ratio 1 it is the ratio-1 face.
+        QImage imgReduced =
+            imgTwo.scaled(imgOne.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QVERIFY(DifferentShare(imgReduced, imgOne, imgOne.rect()) < 0.01);
+        // An enlarged 1x face scores 0 everywhere; these parts score 0.04 to
+        // 0.33 (the bar is flat colour and shows no difference).
+        const struct {
+            const char* pszPart;
+            QRect rc;
+        } kParts[] = {
+            {"close", pDlg->GetCloseRect()},     {"settings", pDlg->GetSetupRect()},
+            {"start", pDlg->GetStartStopRect()}, {"status", pDlg->GetStatusTextRect()},
+            {"step", pDlg->GetStepRect()},       {"emblem", QRect(350, 130, 100, 100)},
+        };
+        for (const auto& part : kParts)
+            QVERIFY2(DetailShare(imgTwo, imgOne, part.rc) > 0.02, part.pszPart);
+    }
+
+    // What the window shows on its screen, put together from partial
+    // repaints, is the face rendered at the screen's ratio (the test also
+    // runs with QT_SCALE_FACTOR=2). Here during a run: the stop icon, a
+    // status line, the bar and the step.
+    void screenShowsTheRenderedFace() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(ClosedPort()));
+        pDlg->InitDialog(false);
+        pDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pDlg));
+        const qreal dRatio = pDlg->devicePixelRatioF();
+        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+            QCOMPARE(dRatio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+        QString strError;
+        CModalWatcher watcher([&](QWidget* p) { DismissBox(p, &strError); });
+        // The worker's own reports wait in the event queue until the capture.
+        pDlg->OnButtonStart();
+        QVERIFY(pDlg->IsSyncRunning());
+        QTest::mouseMove(pDlg, pDlg->GetCloseRect().center());
+        pDlg->repaint(pDlg->GetCloseRect());
+        QTest::mouseMove(pDlg, QPoint(400, 200));
+        pDlg->repaint(pDlg->GetCloseRect());
+        pDlg->SetStatusText(QStringLiteral("서버로부터 파일 다운로드 중..."));
+        pDlg->SetProgress(2, 5);
+        pDlg->AdvanceStage();
+        pDlg->AdvanceStage();
+        pDlg->repaint(pDlg->GetStatusTextRect()
+                          .united(pDlg->GetProgressRepaintRect())
+                          .united(pDlg->GetStepRect()));
+        QImage imgScreen = pDlg->screen()->grabWindow(pDlg->winId()).toImage();
+        // The offscreen platform grabs a scaled window at its logical size
+        // only; there the window's own grab shows its painting at the ratio.
+        if (imgScreen.size() != pDlg->size() * dRatio)
+            imgScreen = pDlg->grab().toImage();
+        QCOMPARE(imgScreen.size(), pDlg->size() * dRatio);
+        QCOMPARE(DifferentShare(imgScreen, pDlg->Render(dRatio), imgScreen.rect()), 0.0);
+        if (const char* pszDir = getenv("TIDEWELL_SCREENSHOT_DIR");
+            pszDir != nullptr && dRatio == 2)
+            QVERIFY(imgScreen.save(QString::fromLocal8Bit(pszDir) + "/main-update-ratio2.png"));
+        QTRY_VERIFY_WITH_TIMEOUT(pDlg->GetRunController().IsWorkerFinished(), 30000);
     }
 
     void resourceModeClosesWithoutTheTool() {

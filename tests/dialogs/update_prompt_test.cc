@@ -7,6 +7,7 @@
 #include "app/message_box.h"
 #include "controls/image_static.h"
 #include "dialogs/update_prompt_dlg.h"
+#include "tests/dialogs/dialog_test_util.h"
 
 class UpdatePromptTest : public QObject {
     Q_OBJECT
@@ -98,6 +99,35 @@ private slots:
         QVERIFY(dlg.Render() != imgBefore);
         QTest::mouseMove(&dlg, QPoint(170, 20));
         QCOMPARE(dlg.GetHover(), 0);
+    }
+
+    // At a device-pixel ratio of 2 the question and the choices are drawn
+    // for the ratio, and on its screen the box shows what it renders.
+    void paintsSharpAtRatioTwo() {
+        CUpdateMessageBoxDlg dlg;
+        QImage imgOne = dlg.Render(1.0);
+        QImage imgTwo = dlg.Render(2.0);
+        QCOMPARE(imgTwo.size(), QSize(680, 360));
+        QImage imgReduced =
+            imgTwo.scaled(imgOne.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // The same box (dark glyphs on white are hinted a little differently).
+        QVERIFY(DifferentShare(imgReduced, imgOne, imgOne.rect()) < 0.03);
+        for (const QRect& rc :
+             {dlg.GetLineRect(0), dlg.GetLineRect(2), dlg.GetChoiceRect(0), dlg.GetChoiceRect(1)}) {
+            QVERIFY2(DetailShare(imgTwo, imgOne, rc) > 0.02,
+                     qPrintable(QStringLiteral("%1,%2").arg(rc.x()).arg(rc.y())));
+        }
+        // Shown (also with QT_SCALE_FACTOR=2), it paints what it renders;
+        // the "X" at the top is a control of its own.
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const qreal dRatio = dlg.devicePixelRatioF();
+        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+            QCOMPARE(dRatio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+        QRect rcBelowX = QRect(0, 30, dlg.width(), dlg.height() - 30);
+        QCOMPARE(DifferentShare(dlg.grab().toImage(), dlg.Render(dRatio),
+                                QRect(rcBelowX.topLeft() * dRatio, rcBelowX.size() * dRatio)),
+                 0.0);
     }
 };
 
