@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git
-    libcurl4-openssl-dev zlib1g-dev libgtest-dev
+    libcurl4-openssl-dev libssl-dev zlib1g-dev libgtest-dev
     nginx-light python3 openssl curl wget gzip zip unzip rsync time
     libfreetype-dev fonts-dejavu-core wine
     qt6-base-dev fonts-nanum xauth libgl-dev
