@@ -14,3 +14,6 @@ tidewell_add_test(platform_codepage_test
 tidewell_add_test(engine_list_download_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/list_download_test.cc
     LIBS tidewell_engine tidewell_test_engine_support)
+tidewell_add_test(engine_list_signature_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/list_signature_test.cc
+    LIBS tidewell_engine)
