@@ -1,5 +1,6 @@
 #include "app/tide_cfg.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -77,6 +78,16 @@ void CTideCfg::LoadConfig() {
     m_strAllowFileType = Read(kSectionResource, "ALLOW_FILE_TYPE", "");
     m_nRunLoomhallVersion = ToInt(Read(kSectionTide, "RUN_LOOMHALL_VERSION", "0"));
     m_strLastSetupDate = Read(kSectionTide, "LAST_SETUP_DATE", "");
+    m_strListPublicKey = Read(kSectionTide, "LIST_PUBLIC_KEY", "");
+    std::string strVersion = Read(kSectionTide, "LIST_VERSION", "0");
+    m_nListVersion = 0;
+    std::from_chars(strVersion.data(), strVersion.data() + strVersion.size(), m_nListVersion);
+}
+
+bool CTideCfg::SaveListVersion(uint64_t nVersion) {
+    m_nListVersion = nVersion;
+    return platform::WriteProfileString(kSectionTide, "LIST_VERSION", std::to_string(nVersion),
+                                        m_strIniPath);
 }
 
 void CTideCfg::SaveConfig() {

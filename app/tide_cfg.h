@@ -3,6 +3,7 @@
 // its fields through a pointer while a run is going on.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Server host used when the file names none.
@@ -20,6 +21,9 @@ public:
     void SaveConfig();
     // 1 when an update can start, else -1 .. -5 for the first missing value.
     int IsValidConfig() const;
+    // Records the highest list version accepted (LIST_VERSION) in memory and
+    // in the file; false when the file could not be written.
+    bool SaveListVersion(uint64_t nVersion);
 
     std::string m_strIniPath;
     std::string m_strListFileName;
@@ -36,4 +40,9 @@ public:
     std::string m_strAllowFileType;
     int m_nRunLoomhallVersion = 0;
     std::string m_strLastSetupDate;
+    // Base64 Ed25519 key that list files must be signed with; empty: lists
+    // are taken unsigned. Set by hand, never shown or saved by the dialog.
+    std::string m_strListPublicKey;
+    // Highest list version this installation accepted; written by the engine.
+    uint64_t m_nListVersion = 0;
 };

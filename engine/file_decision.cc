@@ -14,6 +14,7 @@
 #include "log/my_log.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
+#include "util/crypto.h"
 #include "util/split_string.h"
 
 namespace {
@@ -236,6 +237,24 @@ int CSyncEngine::DownloadReason(FileItem& item) {
     int nSpan = m_pCfg != nullptr ? m_pCfg->m_nTimeCheckSpan : 0;
     if ((nGap < 0 ? -nGap : nGap) <= nSpan)
         return kReasonNone;
+    // Only the time differs: when the record's hash says the content is the
+    // same, a new time on the server costs no transfer.
+    uint64_t nListedSize = 0;
+    // A file still waiting for its post-processing is fetched and handled again.
+    if (!item.m_strSha256.empty() && item.m_bSizeUnknown == 0 && item.m_bSizeEncoded == 0 &&
+        status.nModifyTime != kPendingFileTime &&
+        ParseServerSize(item.m_strFileSize, &nListedSize) && nListedSize == status.nSize) {
+        std::string strLocalHash;
+        if (Sha256OfFile(item.m_strTargetFile, &strLocalHash) && strLocalHash == item.m_strSha256) {
+            if (m_pPlan == nullptr)  // a plan changes nothing
+                SetDownFileModifyDate(item.m_strTargetFile, item.m_strModifyTime);
+            TideLog(1,
+                    "CSyncEngine::IsFileToDownload> '%s' >> Same SHA-256 as the server, only the "
+                    "time differs: not downloaded. [TimeGab=(%lld)]",
+                    pszSource, static_cast<long long>(nGap));
+            return kReasonNone;
+        }
+    }
 
     std::string strServer = FormatTime(stServer);
     std::string strLocalGmt = FormatTime(stLocalGmt);

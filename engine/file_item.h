@@ -40,6 +40,7 @@ struct FileItem {
     std::string m_strArguments;
     std::string m_strModifyTime;  // 14 digits, GMT
     std::string m_strFileSize;    // decimal text
+    std::string m_strSha256;      // 64 lowercase hex digits, or empty: not checked
     int m_bDownloaded = 0;
     // The size came from a HEAD of a gzip-encoded response: it is the
     // encoded size, not the size of the file on disk.

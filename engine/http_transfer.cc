@@ -27,6 +27,7 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
+#include "util/crypto.h"
 #include "util/file_util.h"
 
 namespace {
@@ -124,6 +125,8 @@ public:
     int Finish(uint64_t* pnWritten);
     bool Commit();
 
+    // SHA-256 of what was written, for a record that carries a hash.
+    std::string HexDigest() { return m_pSha ? m_pSha->HexDigest() : std::string(); }
     bool HasFile() const { return m_fp != nullptr; }
     bool IsGzip() const { return m_pDecoder != nullptr; }
     uint64_t RawBytes() const { return m_nRawBytes; }
@@ -139,6 +142,8 @@ private:
     std::unique_ptr<char[]> m_pFileBuffer;
     std::string m_strTempPath;
     std::unique_ptr<CGzipDecoder> m_pDecoder;
+    // Hashes the bytes as they are written (decoded, for gzip): no second pass.
+    std::unique_ptr<CSha256> m_pSha;
     uint64_t m_nRawBytes = 0;
     uint64_t m_nWritten = 0;
     bool m_bCommitted = false;
@@ -180,6 +185,8 @@ IHttpBodySink::Action CDownloadSink::OnResponseHeaders(const HttpResponse& respo
     if (m_item.m_bSizeUnknown == 0 && nExpected < kFileBufferBytes)
         nBuffer = std::max<size_t>(static_cast<size_t>(nExpected) + 1, 4096);
     m_pFileBuffer = std::make_unique<char[]>(nBuffer);
+    if (!m_item.m_strSha256.empty())
+        m_pSha = std::make_unique<CSha256>();
     std::setvbuf(m_fp, m_pFileBuffer.get(), _IOFBF, nBuffer);
     if (m_item.m_bSizeUnknown == 1) {
         TideLog(1,
@@ -197,6 +204,8 @@ IHttpBodySink::Action CDownloadSink::OnResponseHeaders(const HttpResponse& respo
 bool CDownloadSink::Write(const char* pData, size_t nSize) {
     size_t nDone = std::fwrite(pData, 1, nSize, m_fp);
     m_nWritten += nDone;
+    if (m_pSha)
+        m_pSha->Update(pData, nDone);
     if (nDone == nSize)
         return true;
     // A full disk or a file-size limit: say which, the old file stays.
@@ -525,6 +534,16 @@ int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int*
         if (nReceived != nExpected) {
             TideLog(4, "%sServer File Size = %lld, Write File Size = %lld", kGetPrefix,
                     static_cast<long long>(nExpected), static_cast<long long>(nReceived));
+            return -4;
+        }
+    }
+    // Bytes other than the published ones fail the file as a short one does.
+    if (!item.m_strSha256.empty()) {
+        std::string strHash = sink.HexDigest();
+        if (strHash != item.m_strSha256) {
+            TideLog(4, "%s'%s' >> SHA-256 differs from the list. [List=(%s), File=(%s)]",
+                    kGetPrefix, item.m_strSourceFile.c_str(), item.m_strSha256.c_str(),
+                    strHash.c_str());
             return -4;
         }
     }

@@ -11,11 +11,15 @@
 
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
+#include "engine/list_signature.h"
 #include "engine/sync_engine.h"
 #include "log/my_log.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "platform/system_error.h"
+#include "util/crypto.h"
 
 namespace {
 
@@ -26,6 +30,9 @@ constexpr size_t kMaxFieldBytes = 511;
 // Bounds on what one list may hold, to keep memory in check.
 constexpr uint64_t kMaxListFileBytes = 64ULL * 1024 * 1024;
 constexpr size_t kMaxListRecords = 1000000;
+// A downloaded list waits under this suffix until it has been read and,
+// with a key, trusted; only then does it replace the installed copy.
+constexpr char kStagedListSuffix[] = ".tidewell-new";
 
 constexpr char kWhiteSpace[] = " \t\r\n\v\f";
 
@@ -74,6 +81,10 @@ void SetListField(FileItem& item, int nField, std::string_view strText) {
             break;
         case 5:
             item.m_strFileSize.assign(strText);
+            break;
+        case 6:
+            // Checked by the reader: a malformed hash is absent, or with a key a refusal.
+            item.m_strSha256.assign(strText);
             break;
         default:
             break;
@@ -289,11 +300,37 @@ int CSyncEngine::IsAllowedResourceFile(const std::string& strSourcePath) {
 int CSyncEngine::GetFileListFileFromFile(FileItemList& downList, FileItemList& regList) {
     if (m_pCfg == nullptr)
         return -1;
+    return GetFileListFileFromFile(ListFilePath(), downList, regList);
+}
+
+bool CSyncEngine::IsListTrusted(const std::string& strData, uint64_t* pnVersion) {
+    std::string strKey;
+    if (!DecodeListPublicKey(m_pCfg->m_strListPublicKey, &strKey)) {
+        TideLog(4, "CSyncEngine::GetFileListFileFromFile> List file refused: LIST_PUBLIC_KEY is "
+                   "not base64 of a 32-byte key");
+        return false;
+    }
+    int64_t nNow = platform::SystemClock().NowUnixMs() / 1000;
+    ListTrustResult result = CheckListTrust(strData, strKey, m_pCfg->m_nListVersion, nNow);
+    if (result.eVerdict != EListTrust::kAccepted) {
+        TideLog(4, "CSyncEngine::GetFileListFileFromFile> List file refused: %s",
+                result.strReason.c_str());
+        return false;
+    }
+    *pnVersion = result.header.nVersion;
+    TideLog(1, "CSyncEngine::GetFileListFileFromFile> List file signature verified, version %llu",
+            static_cast<unsigned long long>(result.header.nVersion));
+    return true;
+}
+
+int CSyncEngine::GetFileListFileFromFile(const std::string& strPath, FileItemList& downList,
+                                         FileItemList& regList) {
+    if (m_pCfg == nullptr)
+        return -1;
     std::string strBaseDir = m_pCfg->m_strLocalBaseDir;
     if (strBaseDir.empty() || strBaseDir.back() != platform::kPathSep) {
         strBaseDir += platform::kPathSep;
     }
-    std::string strPath = ListFilePath();
 
     FILE* fp = fopen(strPath.c_str(), "rb");
     if (fp == nullptr) {
@@ -319,6 +356,12 @@ int CSyncEngine::GetFileListFileFromFile(FileItemList& downList, FileItemList& r
         }
         return -1;
     }
+    // With a key the bytes as published are checked before anything is read.
+    bool bKey = !m_pCfg->m_strListPublicKey.empty();
+    uint64_t nVersion = 0;
+    m_nAcceptedListVersion = 0;
+    if (bKey && !IsListTrusted(strData, &nVersion))
+        return kListRefused;
 
     // Lists written on Windows are in code page 949; names work as UTF-8 here.
     if (!platform::IsValidUtf8(strData)) {
@@ -371,6 +414,16 @@ int CSyncEngine::GetFileListFileFromFile(FileItemList& downList, FileItemList& r
         }
         if (pItem->m_strSourceFile.empty())
             continue;
+        if (!pItem->m_strSha256.empty() && !IsSha256Hex(pItem->m_strSha256)) {
+            if (bKey) {
+                TideLog(4,
+                        "CSyncEngine::GetFileListFileFromFile> List file refused: malformed hash "
+                        "field on line %d",
+                        nPieceLineNo);
+                return kListRefused;
+            }
+            pItem->m_strSha256.clear();
+        }
 
         if (bResourceMode) {
             bool bAccept = true;
@@ -408,6 +461,7 @@ int CSyncEngine::GetFileListFileFromFile(FileItemList& downList, FileItemList& r
         }
         downList.push_back(std::move(pItem));
     }
+    m_nAcceptedListVersion = nVersion;
     return 0;
 }
 
@@ -420,6 +474,11 @@ int CSyncEngine::DownloadAndMergeListFile() {
     CTideApp* pApp = GetTideApp();
     if (pApp == nullptr || m_pCfg == nullptr)
         return -1;
+    // The list is fetched beside the installed copy and replaces it only once read
+    // (and, with a key, trusted): a refused list leaves the accepted one in place.
+    std::string strInstalled = g_ListFileItem.m_strTargetFile;
+    std::string strStaged = strInstalled + kStagedListSuffix;
+    g_ListFileItem.m_strTargetFile = strStaged;
     int nErrCode = 0;
     std::string strErrText;
     int nRet =
@@ -434,6 +493,7 @@ int CSyncEngine::DownloadAndMergeListFile() {
         strErrText.clear();
         nRet = DownloadOneFileFromServer(g_ListFileItem, 1, &nErrCode, &strErrText);
     }
+    g_ListFileItem.m_strTargetFile = strInstalled;
     if (nRet < 0) {
         TideLog(1,
                 "CSyncEngine::DownloadAndMergeListFileFromServer> Fail To Get List File, "
@@ -444,13 +504,35 @@ int CSyncEngine::DownloadAndMergeListFile() {
 
     if (m_pDlg != nullptr)
         m_pDlg->SetStatusText("리스트 파일 내용 정리중...");
-    nRet = GetFileListFileFromFile(m_DownFileItemList, m_RegFileItemList);
+    nRet = GetFileListFileFromFile(strStaged, m_DownFileItemList, m_RegFileItemList);
+    if (nRet == 0 && !platform::MoveFileReplace(strStaged, strInstalled)) {
+        TideLog(4, "CSyncEngine::DownloadAndMergeListFileFromServer> MoveFile(%s) Fail, ErrNo = %d",
+                strInstalled.c_str(), platform::GetLastSystemError());
+        nRet = -1;
+    }
     if (nRet < 0) {
+        platform::DeleteFile(strStaged);
+        if (nRet == kListRefused)
+            ClearAllFileItemLists();  // nothing of an untrusted list is kept
         TideLog(1,
                 "CSyncEngine::DownloadAndMergeListFileFromServer> Fail To Get Master File "
                 "List, RetVal = %d",
                 nRet);
-        return -2;
+        // A refused list ends the run as one that could not be had.
+        return nRet == kListRefused ? -1 : -2;
     }
     return 0;
+}
+
+void CSyncEngine::CommitListVersion() {
+    if (m_pCfg == nullptr || m_pCfg->m_strListPublicKey.empty() ||
+        m_nAcceptedListVersion <= m_pCfg->m_nListVersion) {
+        return;
+    }
+    TideLog(1, "CSyncEngine::CommitListVersion> LIST_VERSION = %llu",
+            static_cast<unsigned long long>(m_nAcceptedListVersion));
+    if (!m_pCfg->SaveListVersion(m_nAcceptedListVersion)) {
+        TideLog(4, "CSyncEngine::CommitListVersion> Writing LIST_VERSION to %s failed, ErrNo = %d",
+                m_pCfg->m_strIniPath.c_str(), platform::GetLastSystemError());
+    }
 }

@@ -8,6 +8,7 @@
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
 #include "app/tide_globals.h"
+#include "engine/list_signature.h"
 #include "engine/sync_engine.h"
 #include "engine/target_path.h"
 #include "log/my_log.h"
@@ -62,6 +63,16 @@ int CRunController::StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd, UpdatePlan
     if (m_pCfg->IsValidConfig() != 1) {
         pFrontEnd->ShowMessageBox("환경 정보가 올바르지 않습니다. 확인하여 주세요...",
                                   kUpdaterCaption, kMbOk);
+        return kInvalidConfig;
+    }
+    std::string strKey;
+    if (!m_pCfg->m_strListPublicKey.empty() &&
+        !DecodeListPublicKey(m_pCfg->m_strListPublicKey, &strKey)) {
+        TideLog(4, "CTideDlg::OnButtonStart> LIST_PUBLIC_KEY is not base64 of a 32-byte key");
+        pFrontEnd->ShowMessageBox(
+            "설정 파일의 LIST_PUBLIC_KEY가 올바른 공개 키가 아닙니다.\n"
+            "(32바이트 Ed25519 공개 키를 base64로 적어야 합니다.) 업데이트를 시작하지 않습니다.",
+            kUpdaterCaption, kMbOk | kMbIconError);
         return kInvalidConfig;
     }
     // Two workers at once would share the run's process-wide values.

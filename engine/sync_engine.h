@@ -138,7 +138,15 @@ public:
     int ProcessZipFile(FileItem& item, std::vector<std::string>* pvecExtracted);
 
     int DownloadAndMergeListFile();
+    // Reads the installed list file (or the one at strPath) into the lists:
+    // 0 read to its end, -1 not opened, kListRefused refused by the key.
     int GetFileListFileFromFile(FileItemList& downList, FileItemList& regList);
+    int GetFileListFileFromFile(const std::string& strPath, FileItemList& downList,
+                                FileItemList& regList);
+    static constexpr int kListRefused = -3;
+    // After a run that reached its end: the version of the list it trusted
+    // becomes the lowest one a later run accepts (LIST_VERSION).
+    void CommitListVersion();
     // Fills an item from one list line; false when a field is too long.
     static bool ParseListLine(FileItem& item, const char* pLine, size_t nLength);
     static void ParseFileTypeField(FileItem& item, const std::string& strField);
@@ -189,6 +197,8 @@ public:
     FileItemList m_RegAsmFileItemList;
     // Items of m_DownFileItemList that differ from the server; not owned.
     std::list<FileItem*> m_ToDownloadFileItemList;
+    // Version of the list this run trusted with the key; 0 when none.
+    uint64_t m_nAcceptedListVersion = 0;
 
     CTideCfg* m_pCfg = nullptr;
     std::unique_ptr<IHttpConnection> m_pHttpConnection;
@@ -201,6 +211,9 @@ protected:
     void StopAndWaitWorker();
 
 private:
+    // Checks a list's bytes with LIST_PUBLIC_KEY; logs the reason of a refusal.
+    bool IsListTrusted(const std::string& strData, uint64_t* pnVersion);
+
     std::unique_ptr<std::thread> m_pSyncThread;
     // The worker waits for this before running, so the start is logged first.
     std::atomic<bool> m_bWorkerResumed{false};

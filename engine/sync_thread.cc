@@ -133,6 +133,7 @@ int CSyncEngine::SyncThreadMain(CSyncEngine* pEngine) {
     }
 
     if (e.m_bResourceMode == 1) {
+        e.CommitListVersion();
         pDlg->SetStatusText(kDownloadComplete);
         TideLog(1, "SyncThreadMain::nAllSequenceSuccessFlag = %d", nAllSequenceSuccessFlag);
         pDlg->HideWindow();
@@ -161,6 +162,7 @@ int CSyncEngine::SyncThreadMain(CSyncEngine* pEngine) {
         return 0;
     }
 
+    e.CommitListVersion();
     pDlg->SetStatusText(kDownloadComplete);
     TideLog(1, "SyncThreadMain::Register Download Info Complete....");
     TideLog(1, "SyncThreadMain::nAllSequenceSuccessFlag = %d", nAllSequenceSuccessFlag);

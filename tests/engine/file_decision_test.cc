@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "tests/engine/list_test_support.h"
 #include "tests/support/temp_dir.h"
+#include "util/crypto.h"
 
 namespace {
 
@@ -198,6 +199,41 @@ TEST_F(FileDecisionTest, OlderOrNewerBeyondTheSpanDownloads) {
                           "TimeCheckSpan=(5), ServerGMT=(1994-11-15 08:12:31), "
                           "LocalGMT=(1994-11-15 08:12:37), LocalTime=(1994-11-15 "
                           "17:12:37)]"));
+}
+
+TEST_F(FileDecisionTest, MatchingHashSettlesATimeDifference) {
+    // Local content "xxxxx"; only a time difference goes to the hash.
+    std::string strHash;
+    WriteLocal(5, 3600);
+    ASSERT_TRUE(Sha256OfFile(m_item.m_strTargetFile, &strHash));
+    struct Case {
+        const char* pszName;
+        std::string strHash;
+        std::string strSize;
+        int bSizeUnknown;
+        int nExpected;
+    } const kCases[] = {
+        {"hash matches", strHash, "5", 0, 0},
+        {"hash differs", std::string(64, '0'), "5", 0, 1},
+        {"no hash", "", "5", 0, 1},
+        {"size not listed", strHash, "", 0, 1},
+        {"size unknown", strHash, "5", 1, 1},
+    };
+    for (const Case& c : kCases) {
+        WriteLocal(5, 3600);
+        m_item.m_strSha256 = c.strHash;
+        m_item.m_strFileSize = c.strSize;
+        m_item.m_bSizeUnknown = c.bSizeUnknown;
+        EXPECT_EQ(c.nExpected, Decide()) << c.pszName;
+        platform::FileStatus status;
+        ASSERT_TRUE(platform::GetFileStatus(m_item.m_strTargetFile, &status));
+        // Confirmed content takes the server's time, so the next run needs no hash.
+        EXPECT_EQ(c.nExpected == 0 ? kServerSeconds : kServerSeconds + 3600, status.nModifyTime)
+            << c.pszName;
+    }
+    EXPECT_TRUE(m_log.Has("DEBUG", "CSyncEngine::IsFileToDownload> 'bin/a.dll' >> Same SHA-256 as "
+                                   "the server, only the time differs: not downloaded. "
+                                   "[TimeGab=(3600)]"));
 }
 
 TEST_F(FileDecisionTest, DaylightSavingChangeMakesNoGap) {

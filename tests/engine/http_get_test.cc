@@ -18,6 +18,7 @@
 #include "tests/engine/http_test_support.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/python_servers.h"
+#include "util/crypto.h"
 
 namespace {
 
@@ -216,6 +217,42 @@ TEST_F(GetTest, WrongSizeGivesMinus4AndKeepsTheOldTarget) {
                            "Write File Size = 20"));
     EXPECT_EQ(ReadWholeFile(strOld), "old");
     EXPECT_EQ(FolderNames(""), std::vector<std::string>{"twenty.txt"});
+}
+
+TEST_F(GetTest, ListedHashIsCheckedAsTheBodyStreamsIn) {
+    std::string strPlain = PatternData(200000, 5);
+    CSha256 sha;
+    sha.Update(strPlain.data(), strPlain.size());
+    std::string strHash = sha.HexDigest();
+    std::string strOtherHash(64, 'f');
+    s_pNginx->WriteFile("base/dl/h.bin", strPlain);
+    s_pNginx->WriteFile("base/gz/h.bin.gz", GzipOf(strPlain));
+    s_pNginx->WriteFile("base/chunked/h.bin", strPlain);
+    InitEngine(s_pNginx->Port());
+    struct Case {
+        const char* pszSource;
+        std::string strHash;
+        int bSizeUnknown;
+        int nExpected;
+    } const kCases[] = {
+        {"dl/h.bin", strHash, 0, 0},
+        {"dl/h.bin", strOtherHash, 0, -4},
+        {"gz/h.bin", strHash, 0, 0},  // the hash of the decoded content
+        {"gz/h.bin", strOtherHash, 0, -4},
+        {"chunked/h.bin", strOtherHash, 1, -4},  // no size to go by: the hash still holds
+    };
+    for (const Case& c : kCases) {
+        std::string strOld = m_dir.WriteFile("install/h.bin", "old");
+        FileItem item = MakeItem(c.pszSource, "h.bin", std::to_string(strPlain.size()));
+        item.m_strSha256 = c.strHash;
+        item.m_bSizeUnknown = c.bSizeUnknown;
+        EXPECT_EQ(Download(item), c.nExpected) << c.pszSource;
+        EXPECT_EQ(ReadWholeFile(strOld), c.nExpected == 0 ? strPlain : "old") << c.pszSource;
+        EXPECT_EQ(FolderNames(""), std::vector<std::string>{"h.bin"}) << c.pszSource;
+    }
+    EXPECT_TRUE(HasLogLine("ERROR", "CSyncEngine::DownloadOneFileFromServer> 'dl/h.bin' >> "
+                                    "SHA-256 differs from the list. [List=(" +
+                                        strOtherHash + "), File=(" + strHash + ")]"));
 }
 
 TEST_F(GetTest, BodyEndingEarlyGivesMinus4) {

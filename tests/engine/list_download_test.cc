@@ -1,6 +1,7 @@
 // DownloadAndMergeListFile against nginx: the list file fetched, read into
 // the lists, and the failures of each step with their result codes.
 #include "app/message_box.h"
+#include "platform/file_system.h"
 #include "tests/engine/http_test_support.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/test_certs.h"
@@ -97,13 +98,15 @@ TEST_F(ListDownloadTest, MissingListOnTheServerGivesMinus1) {
     EXPECT_EQ(Strings{"서버로부터 리스트 파일 다운로드 중..."}, StatusTexts());
 }
 
-TEST_F(ListDownloadTest, UnreadableLocalListGivesMinus2) {
+TEST_F(ListDownloadTest, ListThatCannotBeStoredGivesMinus2) {
     InitEngine(s_pPlain->Port());
     m_pEngine->InitListFileItem();
     m_pEngine->GetServerFileInfo(g_ListFileItem);
-    // Stored somewhere else than where the reader looks for it.
-    g_ListFileItem.m_strTargetFile = m_dir.Sub("elsewhere/_listfile.txt");
+    // A folder that is not empty where the list is kept: the new list, read
+    // beside it, cannot take its place.
+    m_dir.WriteFile("install/_listfile.txt/in-the-way", "x");
     EXPECT_EQ(-2, m_pEngine->DownloadAndMergeListFile());
+    EXPECT_FALSE(platform::FileExists(m_dir.Sub("install/_listfile.txt.tidewell-new")));
     EXPECT_TRUE(HasLogLine("DEBUG",
                            "CSyncEngine::DownloadAndMergeListFileFromServer> Fail To Get "
                            "Master File List, RetVal = -1"));

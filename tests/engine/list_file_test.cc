@@ -12,6 +12,8 @@
 #include "tests/engine/list_test_support.h"
 #include "tests/support/recording_front_end.h"
 #include "tests/support/temp_dir.h"
+#include "engine/list_signature.h"
+#include "util/crypto.h"
 
 namespace {
 
@@ -274,6 +276,47 @@ TEST_F(ListFileTest, TargetsAreResolvedAgainstTheBaseFolder) {
         vecTargets.push_back(pItem->m_strTargetFile);
     EXPECT_EQ((Strings{"/usr/share/fonts/x/a.ttf", Base() + "bin/b.dll", Base() + "opt/c.dll"}),
               vecTargets);
+}
+
+TEST_F(ListFileTest, HashFieldCountsOnlyWhenWellFormedAndWithAKeyMustBe) {
+    const std::string strHash(64, 'a');
+    struct Case {
+        std::string strField6;
+        bool bWellFormed;
+    } const kCases[] = {
+        {strHash, true},
+        {strHash + ",more fields", true},
+        {"", true},  // absent
+        {std::string(64, 'A'), false},
+        {strHash.substr(1), false},
+        {strHash + "0", false},
+        {std::string(63, 'a') + "g", false},
+        {"\"" + strHash + "\"", false},
+    };
+    std::string strPem, strPublic, strError;
+    ASSERT_TRUE(GenerateEd25519Key(&strPem, &strPublic));
+    for (const Case& c : kCases) {
+        std::string strBody = "# tidewell-list version=9\nfirst.txt,,,,20240101000000,3," +
+                              strHash + "\nsecond.txt,,,,20240101000000,3," + c.strField6 + "\n";
+        // Without a key a malformed hash is no hash.
+        m_engine.ClearAllFileItemLists();
+        m_cfg.m_strListPublicKey.clear();
+        ASSERT_EQ(0, Read(strBody)) << c.strField6;
+        ASSERT_EQ(2u, m_engine.m_DownFileItemList.size());
+        EXPECT_EQ(strHash, m_engine.m_DownFileItemList.front()->m_strSha256);
+        EXPECT_EQ(c.bWellFormed ? c.strField6.substr(0, c.strField6.find(',')) : "",
+                  m_engine.m_DownFileItemList.back()->m_strSha256);
+
+        // With a key it makes the signed list unacceptable.
+        m_engine.ClearAllFileItemLists();
+        m_cfg.m_strListPublicKey = EncodeBase64(strPublic);
+        std::string strList = strBody;
+        ASSERT_TRUE(SignListText(&strList, strPem, &strError));
+        EXPECT_EQ(c.bWellFormed ? 0 : CSyncEngine::kListRefused, Read(strList)) << c.strField6;
+        EXPECT_EQ(c.bWellFormed ? 9u : 0u, m_engine.m_nAcceptedListVersion);
+    }
+    EXPECT_TRUE(m_log.Has("ERROR", "CSyncEngine::GetFileListFileFromFile> List file refused: "
+                                   "malformed hash field on line 3"));
 }
 
 // ---- Resource update mode ----
