@@ -1,22 +1,37 @@
 // TidewellMakeList: writes the list file of a release folder for the
-// updater's server. Usage text below; the manual page is made from it.
+// updater's server, optionally signed, and makes signing keys. Usage text
+// below; the manual page is made from it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "app/version.h"
+#include "engine/list_signature.h"
 #include "engine/list_writer.h"
+#include "platform/clock.h"
 #include "platform/file_system.h"
+#include "util/crypto.h"
 
 namespace {
 
 const char* const kProgramName = "TidewellMakeList";
+// A private key file is a few hundred bytes; anything far larger is not one.
+constexpr size_t kMaxKeyFileBytes = 64 * 1024;
+constexpr uint64_t kMaxExpiryDays = 36500;
+constexpr int64_t kSecondsPerDay = 86400;
 
 const char* const kUsage =
     "Usage: TidewellMakeList [OPTION]... RELEASE_DIR\n"
+    "  or:  TidewellMakeList --new-key FILE\n"
     "Write the list file of a release folder for the updater's server: one line\n"
-    "per file with its type, GMT time and size, so that clients need no extra\n"
-    "request per file.\n"
+    "per file with its type, GMT time, size and SHA-256, so that clients need no\n"
+    "extra request per file and can check every byte. With --key the list is\n"
+    "signed, and clients that hold the public key take no other.\n"
     "\n"
     "Options:\n"
     "  -o FILE            write the list here (default RELEASE_DIR/_listfile.txt)\n"
@@ -28,19 +43,31 @@ const char* const kUsage =
     "  --delete PATH      list PATH for deletion on the clients\n"
     "  --gzip-static      FILE.gz is the gzip-encoded form of FILE that the server\n"
     "                     sends (nginx gzip_static always); it is listed as FILE\n"
+    "  --key FILE         sign the list with the Ed25519 private key in FILE (PEM)\n"
+    "  --list-version N   version of a signed list; it must grow from one release\n"
+    "                     to the next (default: the time in seconds since 1970)\n"
+    "  --expires DAYS     a signed list expires DAYS days from now\n"
+    "  --new-key FILE     write a new private key to FILE (mode 0600) and its public\n"
+    "                     key, for LIST_PUBLIC_KEY, to FILE.pub; never overwrites\n"
     "  -h, --help         show this help and exit\n"
     "  --version          show the version and exit\n"
     "\n"
     "Exit status:\n"
-    "  0  the list was written\n"
+    "  0  the list (or the key) was written\n"
     "  1  bad command line\n"
-    "  2  the folder could not be read or the list not written\n";
+    "  2  the folder or the key could not be read, or a file not written\n";
 
 // A one-line reason and the usage hint; the exit status of a bad command line.
 int CommandLineError(const std::string& strError) {
     fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgramName,
             strError.c_str(), kProgramName);
     return 1;
+}
+
+// A failure to read or write; the exit status for it.
+int FileError(const std::string& strError) {
+    fprintf(stderr, "%s: %s\n", kProgramName, strError.c_str());
+    return 2;
 }
 
 bool WriteFile(const std::string& strPath, const std::string& strText) {
@@ -56,11 +83,64 @@ bool WriteFile(const std::string& strPath, const std::string& strText) {
     return bOk;
 }
 
+// Creates strPath with the given mode; fails when it exists already.
+bool WriteNewFile(const std::string& strPath, const std::string& strText, mode_t nMode) {
+    int fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, nMode);
+    if (fd < 0)
+        return false;
+    bool bOk = fchmod(fd, nMode) == 0 &&
+               write(fd, strText.data(), strText.size()) == static_cast<ssize_t>(strText.size());
+    bOk = close(fd) == 0 && bOk;
+    if (!bOk)
+        platform::DeleteFile(strPath);
+    return bOk;
+}
+
+bool ReadKeyFile(const std::string& strPath, std::string* pstrText) {
+    FILE* fp = fopen(strPath.c_str(), "rb");
+    if (fp == nullptr)
+        return false;
+    char buf[4096];
+    size_t nRead;
+    while ((nRead = fread(buf, 1, sizeof(buf), fp)) > 0 && pstrText->size() <= kMaxKeyFileBytes)
+        pstrText->append(buf, nRead);
+    bool bOk = ferror(fp) == 0 && pstrText->size() <= kMaxKeyFileBytes;
+    fclose(fp);
+    return bOk;
+}
+
+bool ParseCount(const char* pszText, uint64_t* pnValue) {
+    const char* pEnd = pszText + strlen(pszText);
+    auto [pStop, ec] = std::from_chars(pszText, pEnd, *pnValue);
+    return ec == std::errc() && pStop == pEnd && pStop != pszText;
+}
+
+int MakeNewKey(const std::string& strPath) {
+    if (platform::FileExists(strPath) || platform::FileExists(strPath + ".pub"))
+        return FileError(strPath + " or " + strPath + ".pub exists already; not overwritten");
+    std::string strPem, strPublic;
+    if (!GenerateEd25519Key(&strPem, &strPublic))
+        return FileError("cannot make a key");
+    std::string strPublicText = EncodeBase64(strPublic) + "\n";
+    if (!WriteNewFile(strPath, strPem, 0600))
+        return FileError("cannot write " + strPath);
+    if (!WriteNewFile(strPath + ".pub", strPublicText, 0644)) {
+        platform::DeleteFile(strPath);
+        return FileError("cannot write " + strPath + ".pub");
+    }
+    printf("private key: %s\npublic key:  %s.pub\nLIST_PUBLIC_KEY=%s", strPath.c_str(),
+           strPath.c_str(), strPublicText.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ListWriterOptions options;
-    std::string strOutput;
+    std::string strOutput, strKeyFile, strNewKey;
+    ListHeader header;
+    bool bVersionGiven = false;
+    uint64_t nExpiryDays = 0;
     for (int i = 1; i < argc; ++i) {
         std::string strArg = argv[i];
         if (strArg == "-h" || strArg == "--help") {
@@ -73,7 +153,9 @@ int main(int argc, char** argv) {
             return 0;
         }
         bool bTakesValue = strArg == "-o" || strArg == "-n" || strArg == "--type" ||
-                           strArg == "--exclude" || strArg == "--delete";
+                           strArg == "--exclude" || strArg == "--delete" || strArg == "--key" ||
+                           strArg == "--list-version" || strArg == "--expires" ||
+                           strArg == "--new-key";
         if (bTakesValue && i + 1 >= argc)
             return CommandLineError("option '" + strArg + "' needs a value");
         if (strArg == "-o") {
@@ -92,6 +174,22 @@ int main(int argc, char** argv) {
             options.vecDeletes.push_back(argv[++i]);
         } else if (strArg == "--gzip-static") {
             options.bGzipStatic = true;
+        } else if (strArg == "--key") {
+            strKeyFile = argv[++i];
+        } else if (strArg == "--list-version") {
+            if (!ParseCount(argv[++i], &header.nVersion))
+                return CommandLineError("--list-version wants a decimal number, got '" +
+                                        std::string(argv[i]) + "'");
+            bVersionGiven = true;
+        } else if (strArg == "--expires") {
+            if (!ParseCount(argv[++i], &nExpiryDays) || nExpiryDays == 0 ||
+                nExpiryDays > kMaxExpiryDays) {
+                return CommandLineError("--expires wants days from 1 to " +
+                                        std::to_string(kMaxExpiryDays) + ", got '" +
+                                        std::string(argv[i]) + "'");
+            }
+        } else if (strArg == "--new-key") {
+            strNewKey = argv[++i];
         } else if (!strArg.empty() && strArg[0] == '-') {
             return CommandLineError("unknown option '" + strArg + "'");
         } else if (options.strReleaseDir.empty()) {
@@ -100,19 +198,35 @@ int main(int argc, char** argv) {
             return CommandLineError("more than one release folder ('" + strArg + "')");
         }
     }
+    if (!strNewKey.empty()) {
+        if (argc != 3)
+            return CommandLineError("--new-key FILE takes nothing else");
+        return MakeNewKey(strNewKey);
+    }
     if (options.strReleaseDir.empty())
         return CommandLineError("no release folder given");
+    if (strKeyFile.empty() && (bVersionGiven || nExpiryDays != 0))
+        return CommandLineError("--list-version and --expires belong to a signed list (--key)");
     if (strOutput.empty())
         strOutput = platform::JoinPath(options.strReleaseDir, options.strListFileName);
 
     std::string strList, strError;
-    if (!BuildListFile(options, &strList, &strError)) {
-        fprintf(stderr, "%s: %s\n", kProgramName, strError.c_str());
-        return 2;
+    if (!BuildListFile(options, &strList, &strError))
+        return FileError(strError);
+    if (!strKeyFile.empty()) {
+        std::string strPem;
+        if (!ReadKeyFile(strKeyFile, &strPem))
+            return FileError("cannot read the key " + strKeyFile);
+        int64_t nNow = platform::SystemClock().NowUnixMs() / 1000;
+        if (!bVersionGiven)
+            header.nVersion = static_cast<uint64_t>(nNow);
+        if (nExpiryDays != 0)
+            header.nExpires = nNow + static_cast<int64_t>(nExpiryDays) * kSecondsPerDay;
+        strList = FormatListHeader(header) + strList;
+        if (!SignListText(&strList, strPem, &strError))
+            return FileError(strKeyFile + ": " + strError);
     }
-    if (!WriteFile(strOutput, strList)) {
-        fprintf(stderr, "%s: cannot write %s\n", kProgramName, strOutput.c_str());
-        return 2;
-    }
+    if (!WriteFile(strOutput, strList))
+        return FileError("cannot write " + strOutput);
     return 0;
 }

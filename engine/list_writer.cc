@@ -8,6 +8,7 @@
 #include "engine/gzip_decoder.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "util/crypto.h"
 
 namespace {
 
@@ -53,12 +54,16 @@ bool Matches(const std::string& strPattern, const std::string& strRel) {
     return fnmatch(strPattern.c_str(), strRel.c_str(), FNM_CASEFOLD | FNM_PATHNAME) == 0;
 }
 
-// Decoded size of a gzip file, by decoding it: the trailer's size field
-// wraps at 4 GiB and covers only the last member.
-bool GzipDecodedSize(const std::string& strPath, uint64_t* pnSize) {
+// Decoded size and SHA-256 of a gzip file, by decoding it: the trailer's
+// size field wraps at 4 GiB and covers only the last member.
+bool GzipDecodedSizeAndHash(const std::string& strPath, uint64_t* pnSize, std::string* pstrHash) {
     FILE* fp = fopen(strPath.c_str(), "rb");
     if (fp == nullptr) return false;
-    CGzipDecoder decoder([](const char*, size_t) { return true; });
+    CSha256 sha;
+    CGzipDecoder decoder([&sha](const char* pData, size_t nSize) {
+        sha.Update(pData, nSize);
+        return true;
+    });
     std::vector<char> buffer(1 << 16);
     size_t nRead;
     while ((nRead = fread(buffer.data(), 1, buffer.size(), fp)) > 0) {
@@ -68,7 +73,8 @@ bool GzipDecodedSize(const std::string& strPath, uint64_t* pnSize) {
     fclose(fp);
     if (bReadError || decoder.Finish() != kGzipOk) return false;
     *pnSize = decoder.GetDecodedSize();
-    return true;
+    *pstrHash = sha.HexDigest();
+    return !pstrHash->empty();
 }
 
 std::string GmtTimeText(int64_t nUnixSeconds) {
@@ -87,7 +93,8 @@ std::vector<ListWriterRule> DefaultListRules() {
 }
 
 std::string FormatListRecord(const std::string& strSource, const std::string& strTypeField,
-                             const std::string& strTime, const std::string& strSize) {
+                             const std::string& strTime, const std::string& strSize,
+                             const std::string& strSha256) {
     if (strSource.find_first_of("\"\r\n") != std::string::npos) return std::string();
     std::string strField = strSource;
     // A comma would split the field, and a leading "#" or "!" would make the
@@ -98,7 +105,8 @@ std::string FormatListRecord(const std::string& strSource, const std::string& st
     }
     // The type field is written as given: quotes around an "a=" argument
     // already keep its commas together.
-    return strField + ",,," + strTypeField + "," + strTime + "," + strSize;
+    std::string strRecord = strField + ",,," + strTypeField + "," + strTime + "," + strSize;
+    return strSha256.empty() ? strRecord : strRecord + "," + strSha256;
 }
 
 bool BuildListFile(const ListWriterOptions& options, std::string* pstrList,
@@ -108,7 +116,8 @@ bool BuildListFile(const ListWriterOptions& options, std::string* pstrList,
     std::vector<ListWriterRule> vecRules = options.vecRules;
     for (const ListWriterRule& rule : DefaultListRules()) vecRules.push_back(rule);
 
-    std::string strList = "# Written by TidewellMakeList: source,target,system,type,time,size\n";
+    std::string strList =
+        "# Written by TidewellMakeList: source,target,system,type,time,size,sha256\n";
     for (const ReleaseFile& file : files) {
         if (file.strRel == options.strListFileName) continue;
         bool bExcluded = false;
@@ -124,13 +133,17 @@ bool BuildListFile(const ListWriterOptions& options, std::string* pstrList,
         }
         std::string strSource = file.strRel;
         uint64_t nSize = st.nSize;
+        std::string strHash;
         if (options.bGzipStatic && strSource.size() > 3 &&
             strSource.compare(strSource.size() - 3, 3, ".gz") == 0) {
             strSource.resize(strSource.size() - 3);
-            if (!GzipDecodedSize(file.strPath, &nSize)) {
+            if (!GzipDecodedSizeAndHash(file.strPath, &nSize, &strHash)) {
                 *pstrError = "cannot read the gzip size of " + file.strPath;
                 return false;
             }
+        } else if (!Sha256OfFile(file.strPath, &strHash)) {
+            *pstrError = "cannot read " + file.strPath;
+            return false;
         }
         std::string strType;
         for (const ListWriterRule& rule : vecRules) {
@@ -140,7 +153,7 @@ bool BuildListFile(const ListWriterOptions& options, std::string* pstrList,
             }
         }
         std::string strRecord = FormatListRecord(strSource, strType, GmtTimeText(st.nModifyTime),
-                                                 std::to_string(nSize));
+                                                 std::to_string(nSize), strHash);
         if (strRecord.empty()) {
             *pstrError = "a path with a double quote or line break cannot be listed: " + strSource;
             return false;

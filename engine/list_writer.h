@@ -1,5 +1,6 @@
 // Writes the list file for a release folder, for publishers: one record per
-// file with its time (GMT) and size, so clients need no HEAD request.
+// file with its time (GMT), size and SHA-256, so clients need no HEAD request
+// and can check every byte (the signature lines are list_signature's).
 // Used by the TidewellMakeList tool; the reader is CSyncEngine.
 #pragma once
 
@@ -36,4 +37,5 @@ bool BuildListFile(const ListWriterOptions& options, std::string* pstrList,
 // One record line (without line end) for a file; empty when the path cannot
 // be written in a list (it holds a double quote or a line break).
 std::string FormatListRecord(const std::string& strSource, const std::string& strTypeField,
-                             const std::string& strTime, const std::string& strSize);
+                             const std::string& strTime, const std::string& strSize,
+                             const std::string& strSha256 = std::string());

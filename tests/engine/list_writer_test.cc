@@ -8,8 +8,15 @@
 #include "engine/sync_engine.h"
 #include "platform/file_system.h"
 #include "tests/support/temp_dir.h"
+#include "util/crypto.h"
 
 namespace {
+
+std::string Sha256Of(const std::string& strData) {
+    CSha256 sha;
+    sha.Update(strData.data(), strData.size());
+    return sha.HexDigest();
+}
 
 std::vector<FileItem> ParseAll(const std::string& strList) {
     std::vector<FileItem> items;
@@ -60,6 +67,7 @@ TEST(ListWriter, RecordsCarryGmtTimeSizeAndTypesThatTheReaderUnderstands) {
     EXPECT_EQ(dll.m_bPassOnFail, 1);
     EXPECT_EQ(dll.m_strModifyTime, "20240315090702");
     EXPECT_EQ(dll.m_strFileSize, "10");
+    EXPECT_EQ(dll.m_strSha256, Sha256Of("0123456789"));
     EXPECT_EQ(bySource.at("setup.reg").m_nFileType, kFileTypeRegFile);
     EXPECT_EQ(bySource.at("pack.zip").m_nFileType, kFileTypeZip);
     EXPECT_EQ(bySource.at("fonts/a.TTF").m_nFileType, kFileTypeFont);
@@ -70,6 +78,7 @@ TEST(ListWriter, RecordsCarryGmtTimeSizeAndTypesThatTheReaderUnderstands) {
     EXPECT_EQ(gone.m_nFileType, kFileTypeDel);
     EXPECT_EQ(gone.m_strModifyTime.size(), 14u);
     EXPECT_FALSE(gone.m_strFileSize.empty());
+    EXPECT_EQ(gone.m_strSha256, "");
     EXPECT_EQ(bySource.count("_listfile.txt"), 0u);
     EXPECT_EQ(bySource.count("skip.tmp"), 0u);
 }
@@ -89,6 +98,7 @@ TEST(ListWriter, GzipStaticFilesAreListedByTheirDecodedName) {
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].m_strSourceFile, "data/big.txt");
     EXPECT_EQ(items[0].m_strFileSize, "100004");
+    EXPECT_EQ(items[0].m_strSha256, Sha256Of(std::string(100000, 'a') + "tail"));
 
     // A broken .gz is an error, not a wrong size.
     dir.WriteFile("release/bad.txt.gz", "\x1f\x8b\x08\x00garbage");
