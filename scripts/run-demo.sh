@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The demo: builds the updater, publishes a sample release on a local nginx,
-# updates a scratch installation from it headless, shows the result, then
-# runs again to show that nothing is fetched twice.
+# The demo: builds the updater, publishes a signed sample release on a local
+# nginx, updates a scratch installation from it headless, shows the result,
+# runs again to show that nothing is fetched twice, and shows a tampered
+# list being refused.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -16,9 +17,12 @@ rm -rf "$demo"
 www="$demo/www"
 rel="$www/rel"
 mkdir -p "$rel/app/lib" "$rel/docs" "$rel/pack" "$rel/tools" "$demo/nginx/logs" \
-    "$demo/install/config" "$demo/install/old" "$demo/desktop" "$demo/wine"
+    "$demo/install/config" "$demo/install/old" "$demo/desktop" "$demo/wine" "$demo/keys"
 
-echo "== publishing a sample release in $rel"
+echo "== making the publisher's signing key"
+"$bin/TidewellMakeList" --new-key "$demo/keys/release.pem"
+
+echo "== publishing a signed sample release in $rel"
 echo "Welcome to the sample release." >"$rel/app/readme.txt"
 head -c 300000 /dev/urandom >"$rel/app/lib/engine.bin"
 seq 1 20000 | sed 's/^/manual line /' >"$rel/docs/manual.txt"
@@ -35,7 +39,7 @@ cat >"$rel/Corvid@LoomhallKiro" <<'SCRIPT'
 echo "development tool started for $1" > "$1/tool-started.txt"
 SCRIPT
 "$bin/TidewellMakeList" --gzip-static --type 'tools/setup.sh=EXE|w=1' \
-    --delete old/obsolete.txt "$rel"
+    --delete old/obsolete.txt --key "$demo/keys/release.pem" --expires 30 "$rel"
 cat "$rel/_listfile.txt"
 
 port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
@@ -66,8 +70,11 @@ echo "== nginx serves it on 127.0.0.1:$port"
 install="$demo/install"
 cp "$out/plain/console/TidewellKiro" "$install/"
 echo "left over from an old version" >"$install/old/obsolete.txt"
-printf '[TIDE]\nSVR_IP_ADDR=127.0.0.1\nSVR_PORT_NO=%s\nDOWNLOAD_BASE_URL=rel\nLAST_SETUP_DATE=%s\n' \
-    "$port" "$(date '+%Y-%m-%d %H:%M:%S')" >"$install/config/Tidewell.ini"
+printf '[TIDE]\nSVR_IP_ADDR=127.0.0.1\nSVR_PORT_NO=%s\nDOWNLOAD_BASE_URL=rel\nLAST_SETUP_DATE=%s\nLIST_PUBLIC_KEY=%s\n' \
+    "$port" "$(date '+%Y-%m-%d %H:%M:%S')" "$(cat "$demo/keys/release.pem.pub")" \
+    >"$install/config/Tidewell.ini"
+echo "== the installation trusts lists signed with that key"
+cat "$install/config/Tidewell.ini"
 export XDG_DESKTOP_DIR="$demo/desktop" XDG_DATA_HOME="$demo/data" XDG_CONFIG_HOME="$demo/xdgconfig"
 export WINEPREFIX="$demo/wine"
 
@@ -89,3 +96,13 @@ echo "== requests of the second run (only the list file)"
 tail -n +"$((first + 1))" "$demo/nginx/logs/access.log" | awk '{print $6, $7, $9}' | tr -d '"'
 echo "== log (last lines)"
 tail -n 25 "$install"/log/Tidewell_1_*.log
+grep LIST_VERSION "$install/config/Tidewell.ini"
+
+echo "== a list changed on its way (manual.txt made an EXE) is refused"
+cp "$rel/_listfile.txt" "$demo/listfile.signed"
+sed -i 's|^docs/manual.txt,,,|docs/manual.txt,,,EXE|' "$rel/_listfile.txt"
+status=0
+"$install/TidewellKiro" --headless --assume-yes 1 || status=$?
+echo "exit status $status (2: no list file); nothing in the installation was touched"
+grep "List file refused" "$install"/log/Tidewell_1_*.log | tail -n 1
+cp "$demo/listfile.signed" "$rel/_listfile.txt"
