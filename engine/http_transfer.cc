@@ -27,8 +27,8 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
-#include "util/sha256_pipe.h"
 #include "util/file_util.h"
+#include "util/sha256_pipe.h"
 
 namespace {
 

@@ -306,8 +306,9 @@ int CSyncEngine::GetFileListFileFromFile(FileItemList& downList, FileItemList& r
 bool CSyncEngine::IsListTrusted(const std::string& strData, uint64_t* pnVersion) {
     std::string strKey;
     if (!DecodeListPublicKey(m_pCfg->m_strListPublicKey, &strKey)) {
-        TideLog(4, "CSyncEngine::GetFileListFileFromFile> List file refused: LIST_PUBLIC_KEY is "
-                   "not base64 of a 32-byte key");
+        TideLog(4,
+                "CSyncEngine::GetFileListFileFromFile> List file refused: LIST_PUBLIC_KEY is "
+                "not base64 of a 32-byte key");
         return false;
     }
     int64_t nNow = platform::SystemClock().NowUnixMs() / 1000;
