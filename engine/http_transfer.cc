@@ -27,8 +27,8 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
+#include "util/crypto.h"
 #include "util/file_util.h"
-#include "util/sha256_pipe.h"
 
 namespace {
 
@@ -43,9 +43,6 @@ constexpr size_t kFileBufferBytes = 1024 * 1024;
 constexpr int kMaxTempNames = 100;
 // Keeps ".<name>.tidewell-partNN" within the usual 255-byte name limit.
 constexpr size_t kMaxTempStemBytes = 200;
-// From this size on a file is hashed on a thread of its own, beside the
-// transfer; below it a thread would cost more than it saves.
-constexpr uint64_t kHashThreadMinBytes = 1024 * 1024;
 
 bool IsGzipEncoding(const std::string* pValue) {
     return pValue != nullptr && strcasecmp(pValue->c_str(), "gzip") == 0;
@@ -146,7 +143,7 @@ private:
     std::string m_strTempPath;
     std::unique_ptr<CGzipDecoder> m_pDecoder;
     // Hashes the bytes as they are written (decoded, for gzip): no second pass.
-    std::unique_ptr<CSha256Pipe> m_pSha;
+    std::unique_ptr<CSha256> m_pSha;
     uint64_t m_nRawBytes = 0;
     uint64_t m_nWritten = 0;
     bool m_bCommitted = false;
@@ -188,10 +185,8 @@ IHttpBodySink::Action CDownloadSink::OnResponseHeaders(const HttpResponse& respo
     if (m_item.m_bSizeUnknown == 0 && nExpected < kFileBufferBytes)
         nBuffer = std::max<size_t>(static_cast<size_t>(nExpected) + 1, 4096);
     m_pFileBuffer = std::make_unique<char[]>(nBuffer);
-    if (!m_item.m_strSha256.empty()) {
-        bool bLarge = m_item.m_bSizeUnknown == 1 || nExpected >= kHashThreadMinBytes;
-        m_pSha = std::make_unique<CSha256Pipe>(bLarge);
-    }
+    if (!m_item.m_strSha256.empty())
+        m_pSha = std::make_unique<CSha256>();
     std::setvbuf(m_fp, m_pFileBuffer.get(), _IOFBF, nBuffer);
     if (m_item.m_bSizeUnknown == 1) {
         TideLog(1,

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "util/sha256_pipe.h"
-
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -80,27 +78,6 @@ TEST(Sha256, AgreesWithSha256sumWhateverThePieces) {
           "g3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"}) {
         EXPECT_FALSE(IsSha256Hex(pszBad)) << pszBad;
     }
-}
-
-TEST(Sha256, PipeGivesTheSameDigestOnItsOwnThread) {
-    // Several blocks more than the pipe keeps queued, so the caller has to wait.
-    std::string strData(9 * 1024 * 1024 + 123, '\0');
-    for (size_t i = 0; i < strData.size(); ++i)
-        strData[i] = static_cast<char>((i * 2654435761u) >> 13);
-    CSha256 whole;
-    whole.Update(strData.data(), strData.size());
-    std::string strExpected = whole.HexDigest();
-    for (bool bOwnThread : {true, false}) {
-        for (size_t nPiece : {size_t{1} << 20, size_t{65537}, size_t{4097}}) {
-            CSha256Pipe pipe(bOwnThread);
-            for (size_t nPos = 0; nPos < strData.size(); nPos += nPiece)
-                pipe.Update(strData.data() + nPos, std::min(nPiece, strData.size() - nPos));
-            EXPECT_EQ(pipe.HexDigest(), strExpected) << bOwnThread << " " << nPiece;
-        }
-    }
-    // Given up half way, as a failed download does: ends without a digest.
-    CSha256Pipe abandoned(true);
-    abandoned.Update(strData.data(), strData.size() / 2);
 }
 
 TEST(Ed25519, InteroperatesWithTheOpensslCommandLine) {
