@@ -6,10 +6,9 @@ Runs alternate their order, the disk is synced before each, and the medians
 are compared (target: with hashes within 10 % of without).
 
 usage: bench/hash_bench.py BUILD_DIR [--big-mb M] [--big-files K] [--rounds N]
-                           [--rate-mb R]
 BUILD_DIR holds console/TidewellKiro and console/TidewellMakeList (Release).
---rate-mb R has nginx send each connection at most R MiB/s, as a real link
-would, instead of as fast as loopback goes.
+Besides the times it reports the CPU seconds of each run (updater and nginx),
+which on a busy shared machine say more than the wall clock.
 """
 import argparse
 import os
@@ -18,9 +17,26 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_bench import free_port, make_big_release, prepare_install, start_nginx, timed  # noqa: E402
+from update_bench import free_port, make_big_release, prepare_install, start_nginx  # noqa: E402
+
+
+def timed_cpu(cmd, env=None):
+    """Runs cmd; returns (seconds, CPU seconds of the child, exit code)."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return time.perf_counter() - start, usage.ru_utime + usage.ru_stime, proc.returncode
+
+
+def process_cpu(pid):
+    """CPU seconds a running process has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def strip_hashes(list_path, out_path):
@@ -38,7 +54,6 @@ def main():
     parser.add_argument("--big-mb", type=int, default=1024)
     parser.add_argument("--big-files", type=int, default=200)
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--rate-mb", type=int, default=0)
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     make_list = os.path.join(build, "console", "TidewellMakeList")
@@ -62,8 +77,7 @@ def main():
         strip_hashes(os.path.join(hashed, "_listfile.txt"), os.path.join(plain, "_listfile.txt"))
 
         port = free_port()
-        nginx = start_nginx(work, www, port,
-                            f"limit_rate {args.rate_mb}m;" if args.rate_mb > 0 else "")
+        nginx = start_nginx(work, www, port)
         env = dict(os.environ, XDG_DESKTOP_DIR=work, XDG_DATA_HOME=work + "/xdg",
                    XDG_CONFIG_HOME=work + "/xdgc", WINEPREFIX=work + "/wine")
         urls = os.path.join(work, "urls.txt")
@@ -77,19 +91,19 @@ def main():
                 with open(os.path.join(install, "config", "Tidewell.ini"), "a") as f:
                     f.write(key_line)
             subprocess.check_call(["sync"])
-            seconds, _, rc = timed([os.path.join(install, "TidewellKiro"), "--headless",
-                                    "--assume-yes", "1"], env=env)
+            seconds, cpu, rc = timed_cpu([os.path.join(install, "TidewellKiro"), "--headless",
+                                          "--assume-yes", "1"], env=env)
             if rc != 0:
                 sys.exit(f"TidewellKiro failed on the {base_url} release ({rc})")
-            return install, seconds
+            return install, seconds, cpu
 
         def run_hashed():
-            install, seconds = run_ours("install-hashed", "hashed",
-                                        f"LIST_PUBLIC_KEY={public_key}\n")
+            install, seconds, cpu = run_ours("install-hashed", "hashed",
+                                             f"LIST_PUBLIC_KEY={public_key}\n")
             with open(os.path.join(install, "config", "Tidewell.ini")) as f:
                 if "LIST_VERSION=" not in f.read():
                     sys.exit("the signed list was not taken")
-            return install, seconds
+            return install, seconds, cpu
 
         def run_plain():
             return run_ours("install-plain", "plain", "")
@@ -97,19 +111,24 @@ def main():
         def run_wget():
             target = os.path.join(work, "install-wget")
             subprocess.check_call(["sync"])
-            seconds, _, rc = timed(["wget", "-q", "-x", "-nH", "-P", target, "-i", urls])
+            seconds, cpu, rc = timed_cpu(["wget", "-q", "-x", "-nH", "-P", target, "-i", urls])
             if rc != 0:
                 sys.exit("wget failed")
-            return target, seconds
+            return target, seconds, cpu
 
         tools = [("hashed", run_hashed), ("plain", run_plain), ("wget", run_wget)]
         times = {name: [] for name, _ in tools}
+        cpus = {name: [] for name, _ in tools}
+        server_cpus = {name: [] for name, _ in tools}
         try:
             for rnd in range(args.rounds):
                 order = tools[rnd % len(tools):] + tools[:rnd % len(tools)]
                 for name, run in order:
-                    folder, seconds = run()
+                    served_before = process_cpu(nginx.pid)
+                    folder, seconds, cpu = run()
+                    server_cpus[name].append(process_cpu(nginx.pid) - served_before)
                     times[name].append(seconds)
+                    cpus[name].append(cpu)
                     shutil.rmtree(folder)
                     subprocess.check_call(["sync"])
         finally:
@@ -118,10 +137,10 @@ def main():
 
         med = {name: statistics.median(values) for name, values in times.items()}
         for name, values in times.items():
-            print(f"{name:7s} median {med[name]:.2f} s  runs " +
+            print(f"{name:7s} median {med[name]:.2f} s, CPU {statistics.median(cpus[name]):.2f} s "
+                  f"(nginx {statistics.median(server_cpus[name]):.2f} s); runs " +
                   " ".join(f"{v:.2f}" for v in values))
-        link = f"{args.rate_mb} MiB/s link" if args.rate_mb > 0 else "unlimited loopback"
-        print(f"first install of {args.big_mb} MiB in {args.big_files} files ({link}): with hashes "
+        print(f"first install of {args.big_mb} MiB in {args.big_files} files: with hashes "
               f"{med['hashed']:.2f} s, without {med['plain']:.2f} s, ratio "
               f"{med['hashed'] / med['plain']:.3f} (target <= 1.10); wget {med['wget']:.2f} s, "
               f"ratio wget/hashed {med['wget'] / med['hashed']:.2f}")

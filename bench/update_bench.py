@@ -54,7 +54,7 @@ def make_big_release(root, total_mb, files):
                 left -= n
 
 
-def start_nginx(work, www, port, server_extra=""):
+def start_nginx(work, www, port):
     conf = os.path.join(work, "nginx.conf")
     with open(conf, "w") as f:
         f.write(f"""daemon off;
@@ -70,7 +70,7 @@ http {{
     uwsgi_temp_path {work}/uwsgi;
     scgi_temp_path {work}/scgi;
     keepalive_requests 1000000;
-    server {{ listen 127.0.0.1:{port}; root {www}; {server_extra} }}
+    server {{ listen 127.0.0.1:{port}; root {www}; }}
 }}
 """)
     proc = subprocess.Popen(["nginx", "-c", conf, "-p", work])
