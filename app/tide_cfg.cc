@@ -79,9 +79,15 @@ void CTideCfg::LoadConfig() {
     m_nRunLoomhallVersion = ToInt(Read(kSectionTide, "RUN_LOOMHALL_VERSION", "0"));
     m_strLastSetupDate = Read(kSectionTide, "LAST_SETUP_DATE", "");
     m_strListPublicKey = Read(kSectionTide, "LIST_PUBLIC_KEY", "");
-    std::string strVersion = Read(kSectionTide, "LIST_VERSION", "0");
-    m_nListVersion = 0;
-    std::from_chars(strVersion.data(), strVersion.data() + strVersion.size(), m_nListVersion);
+    m_nListVersion = ReadListVersion();
+}
+
+uint64_t CTideCfg::ReadListVersion() const {
+    std::string strVersion =
+        platform::GetProfileString(kSectionTide, "LIST_VERSION", "0", m_strIniPath);
+    uint64_t nVersion = 0;
+    std::from_chars(strVersion.data(), strVersion.data() + strVersion.size(), nVersion);
+    return nVersion;
 }
 
 bool CTideCfg::SaveListVersion(uint64_t nVersion) {

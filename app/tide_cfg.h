@@ -24,6 +24,9 @@ public:
     // Records the highest list version accepted (LIST_VERSION) in memory and
     // in the file; false when the file could not be written.
     bool SaveListVersion(uint64_t nVersion);
+    // LIST_VERSION as the file holds it now: a copy of the settings made
+    // before another run raised it must not let an older list back in.
+    uint64_t ReadListVersion() const;
 
     std::string m_strIniPath;
     std::string m_strListFileName;

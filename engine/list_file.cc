@@ -312,7 +312,8 @@ bool CSyncEngine::IsListTrusted(const std::string& strData, uint64_t* pnVersion)
         return false;
     }
     int64_t nNow = platform::SystemClock().NowUnixMs() / 1000;
-    ListTrustResult result = CheckListTrust(strData, strKey, m_pCfg->m_nListVersion, nNow);
+    uint64_t nMinVersion = std::max(m_pCfg->m_nListVersion, m_pCfg->ReadListVersion());
+    ListTrustResult result = CheckListTrust(strData, strKey, nMinVersion, nNow);
     if (result.eVerdict != EListTrust::kAccepted) {
         TideLog(4, "CSyncEngine::GetFileListFileFromFile> List file refused: %s",
                 result.strReason.c_str());

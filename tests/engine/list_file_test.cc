@@ -319,6 +319,21 @@ TEST_F(ListFileTest, HashFieldCountsOnlyWhenWellFormedAndWithAKeyMustBe) {
                                    "malformed hash field on line 3"));
 }
 
+TEST_F(ListFileTest, VersionOnDiskCountsWhenTheSettingsInMemoryAreOlder) {
+    std::string strPem, strPublic, strError;
+    ASSERT_TRUE(GenerateEd25519Key(&strPem, &strPublic));
+    std::string strList = "# tidewell-list version=9\na.txt\n";
+    ASSERT_TRUE(SignListText(&strList, strPem, &strError));
+    m_cfg.m_strListPublicKey = EncodeBase64(strPublic);
+    // The run's copy of the settings was made before another run took version 10.
+    m_dir.WriteFile("config/Tidewell.ini", "[TIDE]\nLIST_VERSION=10\n");
+    ASSERT_EQ(0u, m_cfg.m_nListVersion);
+    EXPECT_EQ(CSyncEngine::kListRefused, Read(strList));
+    EXPECT_TRUE(m_log.Has("ERROR",
+                          "CSyncEngine::GetFileListFileFromFile> List file refused: "
+                          "older version 9 < 10"));
+}
+
 // ---- Resource update mode ----
 
 TEST(ResourceFileTest, AllowedResourceFiles) {
