@@ -231,6 +231,13 @@ TEST_F(FileDecisionTest, MatchingHashSettlesATimeDifference) {
         EXPECT_EQ(c.nExpected == 0 ? kServerSeconds : kServerSeconds + 3600, status.nModifyTime)
             << c.pszName;
     }
+    // An archive whose extraction was cut off carries the pending time: it
+    // must come again to be extracted, whatever its hash says.
+    m_item.m_strSha256 = strHash;
+    m_item.m_strFileSize = "5";
+    m_item.m_bSizeUnknown = 0;
+    ASSERT_TRUE(platform::SetFileModifyTime(m_item.m_strTargetFile, kPendingFileTime));
+    EXPECT_EQ(1, Decide());
     EXPECT_TRUE(m_log.Has("DEBUG", "CSyncEngine::IsFileToDownload> 'bin/a.dll' >> Same SHA-256 as "
                                    "the server, only the time differs: not downloaded. "
                                    "[TimeGab=(3600)]"));
