@@ -10,6 +10,7 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/system_error.h"
+#include "util/crypto.h"
 #include "util/file_util.h"
 
 const char* const kTemplateMarkerName = "TidewellKiro.template";
@@ -22,7 +23,6 @@ constexpr int kMaxPort = 65535;
 constexpr size_t kMaxHostBytes = 253;
 // Longest extension that still makes the last part of a path a file name.
 constexpr size_t kMaxExtensionChars = 10;
-constexpr size_t kPublicKeyBytes = 32;
 // Verifies certificates and asks before going on despite an error.
 constexpr int kHttpsVerifyMode = 2;
 
@@ -280,21 +280,10 @@ bool ParseServerUrl(const std::string& strUrl, ClientSettings* pSettings, std::s
 }
 
 bool IsValidListPublicKey(const std::string& strKey) {
-    static const std::string kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string strText = strKey;
-    while (!strText.empty() && strText.back() == '=')
-        strText.pop_back();
-    if (strKey.size() - strText.size() > 2 || strText.size() > kMaxPublicKeyChars)
-        return false;
-    // 32 bytes are 43 characters; the last carries two unused bits.
-    if (strText.size() != (kPublicKeyBytes * 8 + 5) / 6)
-        return false;
-    for (char c : strText) {
-        if (kAlphabet.find(c) == std::string::npos)
-            return false;
-    }
-    return (kAlphabet.find(strText.back()) & 0x3) == 0;
+    // The same strict reading a run gives LIST_PUBLIC_KEY, so a key taken here
+    // never stops the installation's first run.
+    std::string strRaw;
+    return strKey.size() <= kMaxPublicKeyChars && DecodeEd25519PublicKey(strKey, &strRaw);
 }
 
 int InitClientInstallation(const std::string& strDir, const ClientSettings& settings,

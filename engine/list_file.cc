@@ -305,7 +305,7 @@ int CSyncEngine::GetFileListFileFromFile(FileItemList& downList, FileItemList& r
 
 bool CSyncEngine::IsListTrusted(const std::string& strData, uint64_t* pnVersion) {
     std::string strKey;
-    if (!DecodeListPublicKey(m_pCfg->m_strListPublicKey, &strKey)) {
+    if (!DecodeEd25519PublicKey(m_pCfg->m_strListPublicKey, &strKey)) {
         TideLog(4,
                 "CSyncEngine::GetFileListFileFromFile> List file refused: LIST_PUBLIC_KEY is "
                 "not base64 of a 32-byte key");

@@ -100,14 +100,6 @@ bool SignListText(std::string* pstrList, const std::string& strPrivatePem, std::
     return true;
 }
 
-bool DecodeListPublicKey(std::string_view strBase64, std::string* pstrKey) {
-    std::string strKey;
-    if (!DecodeBase64(strBase64, &strKey) || strKey.size() != kEd25519PublicKeyBytes)
-        return false;
-    *pstrKey = std::move(strKey);
-    return true;
-}
-
 ListTrustResult CheckListTrust(std::string_view strData, std::string_view strPublicKey,
                                uint64_t nMinVersion, int64_t nNowUnix) {
     // The last line, without its line end; everything before it is signed.

@@ -24,10 +24,6 @@ bool ParseListHeader(std::string_view strLine, ListHeader* pHeader);
 // Appends the signature line to a list text that ends in a line feed.
 bool SignListText(std::string* pstrList, const std::string& strPrivatePem, std::string* pstrError);
 
-// The raw 32-byte key from the LIST_PUBLIC_KEY setting; false when the text
-// is not base64 of exactly 32 bytes.
-bool DecodeListPublicKey(std::string_view strBase64, std::string* pstrKey);
-
 enum class EListTrust {
     kAccepted,
     kUnsigned,

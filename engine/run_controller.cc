@@ -8,7 +8,6 @@
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
 #include "app/tide_globals.h"
-#include "engine/list_signature.h"
 #include "engine/sync_engine.h"
 #include "engine/target_path.h"
 #include "log/my_log.h"
@@ -16,6 +15,7 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "util/crypto.h"
 
 // The tool is a native program here, so it carries no ".exe".
 const char* const kToolExeName = "Corvid@LoomhallKiro";
@@ -67,7 +67,7 @@ int CRunController::StartRun(CTideApp& app, ISyncFrontEnd* pFrontEnd, UpdatePlan
     }
     std::string strKey;
     if (!m_pCfg->m_strListPublicKey.empty() &&
-        !DecodeListPublicKey(m_pCfg->m_strListPublicKey, &strKey)) {
+        !DecodeEd25519PublicKey(m_pCfg->m_strListPublicKey, &strKey)) {
         TideLog(4, "CTideDlg::OnButtonStart> LIST_PUBLIC_KEY is not base64 of a 32-byte key");
         pFrontEnd->ShowMessageBox(
             "설정 파일의 LIST_PUBLIC_KEY가 올바른 공개 키가 아닙니다.\n"

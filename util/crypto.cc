@@ -159,6 +159,14 @@ bool DecodeBase64(std::string_view strText, std::string* pstrData) {
     return true;
 }
 
+bool DecodeEd25519PublicKey(std::string_view strBase64, std::string* pstrKey) {
+    std::string strKey;
+    if (!DecodeBase64(strBase64, &strKey) || strKey.size() != kEd25519PublicKeyBytes)
+        return false;
+    *pstrKey = std::move(strKey);
+    return true;
+}
+
 bool VerifyEd25519(std::string_view strPublicKey, std::string_view strMessage,
                    std::string_view strSignature) {
     if (strPublicKey.size() != kEd25519PublicKeyBytes ||

@@ -42,6 +42,9 @@ std::string EncodeBase64(std::string_view strData);
 // at the end and unused bits zero, so every text has one meaning.
 bool DecodeBase64(std::string_view strText, std::string* pstrData);
 
+// The raw 32-byte Ed25519 public key from its base64 text (LIST_PUBLIC_KEY,
+// --public-key); false unless the text is strict base64 of exactly 32 bytes.
+bool DecodeEd25519PublicKey(std::string_view strBase64, std::string* pstrKey);
 // True when strSignature is a valid Ed25519 signature of strMessage by the
 // raw 32-byte public key.
 bool VerifyEd25519(std::string_view strPublicKey, std::string_view strMessage,

@@ -121,15 +121,3 @@ TEST(ListTrust, EachWayAListCanBeWrongHasItsVerdict) {
         }
     }
 }
-
-TEST(ListTrust, PublicKeySettingMustBe32BytesOfBase64) {
-    KeyPair key = NewKey();
-    std::string strKey;
-    EXPECT_TRUE(DecodeListPublicKey(EncodeBase64(key.strPublic), &strKey));
-    EXPECT_EQ(strKey, key.strPublic);
-    for (const std::string& strBad : {std::string("abc"), EncodeBase64(key.strPublic.substr(1)),
-                                      EncodeBase64(key.strPublic + "x"),
-                                      EncodeBase64(key.strPublic) + " ", std::string(44, '*')}) {
-        EXPECT_FALSE(DecodeListPublicKey(strBad, &strKey)) << strBad;
-    }
-}

@@ -51,6 +51,20 @@ TEST(Base64, OnlyCanonicalTextsDecode) {
     }
 }
 
+TEST(Base64, PublicKeyIsStrictBase64OfExactly32Bytes) {
+    const std::string strRaw(32, '\x5a');
+    std::string strKey;
+    EXPECT_TRUE(DecodeEd25519PublicKey(EncodeBase64(strRaw), &strKey));
+    EXPECT_EQ(strKey, strRaw);
+    std::string strText = EncodeBase64(strRaw);
+    for (const std::string& strBad :
+         {std::string("abc"), EncodeBase64(strRaw.substr(1)), EncodeBase64(strRaw + "x"),
+          strText + " ", strText.substr(0, strText.size() - 1) /* without its padding */,
+          std::string(44, '*')}) {
+        EXPECT_FALSE(DecodeEd25519PublicKey(strBad, &strKey)) << strBad;
+    }
+}
+
 TEST(Sha256, AgreesWithSha256sumWhateverThePieces) {
     CTempDir dir;
     std::string strData;
