@@ -237,9 +237,14 @@ TEST_F(CommandLineTest, PlanReportsWhatARunWouldDoAndChangesNothing) {
             ASSERT_EQ(RunProgram({strClient + "/TidewellKiro", "--headless", "1"}).nExit, 0);
         }
         if (pStep == &kChanged) {
+            // a.txt: other bytes of the same size, older. bundle.zip: only older, so
+            // its hash keeps it, and a plan must not give it the server's time.
             platform::FileStatus st;
             ASSERT_TRUE(platform::GetFileStatus(strClient + "/app/a.txt", &st));
+            m_dir.WriteFile("client/app/a.txt", "twenty bytes of TEXT");
             ASSERT_TRUE(platform::SetFileModifyTime(strClient + "/app/a.txt", st.nModifyTime - 60));
+            ASSERT_TRUE(platform::SetFileModifyTime(strClient + "/pack/bundle.zip",
+                                                    zip.nModifyTime - 60));
             m_dir.WriteFile("client/app/b.dat", std::string(2999, 'b'));
             ASSERT_TRUE(platform::DeleteFile(strClient + "/app/c.txt"));
         }
