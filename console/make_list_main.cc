@@ -54,20 +54,20 @@ const char* const kUsage =
     "\n"
     "Exit status:\n"
     "  0  the list (or the key) was written\n"
-    "  1  bad command line\n"
-    "  2  the folder or the key could not be read, or a file not written\n";
+    "  1  the folder or the key could not be read, or a file not written\n"
+    "  2  bad command line\n";
 
 // A one-line reason and the usage hint; the exit status of a bad command line.
 int CommandLineError(const std::string& strError) {
     fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgramName,
             strError.c_str(), kProgramName);
-    return 1;
+    return 2;
 }
 
 // A failure to read or write; the exit status for it.
 int FileError(const std::string& strError) {
     fprintf(stderr, "%s: %s\n", kProgramName, strError.c_str());
-    return 2;
+    return 1;
 }
 
 bool WriteFile(const std::string& strPath, const std::string& strText) {

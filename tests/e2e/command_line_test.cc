@@ -105,8 +105,8 @@ TEST_F(CommandLineTest, HelpVersionAndRefusedOptionsCreateNothing) {
         {{strKiro, "--init", strNew, "--server", Url(1), "1"}, 1, "", "command words"},
         {{strMakeList, "--help"}, 0, "Usage: TidewellMakeList", ""},
         {{strMakeList, "--version"}, 0, "TidewellMakeList 1.", ""},
-        {{strMakeList, "--bogus", strBare}, 1, "", "unknown option '--bogus'"},
-        {{strMakeList, "-o"}, 1, "", "'-o' needs a value"},
+        {{strMakeList, "--bogus", strBare}, 2, "", "unknown option '--bogus'"},
+        {{strMakeList, "-o"}, 2, "", "'-o' needs a value"},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.vecArgv[1]);
