@@ -54,7 +54,8 @@ def make_big_release(root, total_mb, files):
                 left -= n
 
 
-def start_nginx(work, www, port):
+def start_nginx(work, www, port, host="127.0.0.1", prefix=()):
+    """nginx serving www on host:port; prefix runs it elsewhere (a namespace)."""
     conf = os.path.join(work, "nginx.conf")
     with open(conf, "w") as f:
         f.write(f"""daemon off;
@@ -70,13 +71,13 @@ http {{
     uwsgi_temp_path {work}/uwsgi;
     scgi_temp_path {work}/scgi;
     keepalive_requests 1000000;
-    server {{ listen 127.0.0.1:{port}; root {www}; }}
+    server {{ listen {host}:{port}; root {www}; }}
 }}
 """)
-    proc = subprocess.Popen(["nginx", "-c", conf, "-p", work])
+    proc = subprocess.Popen(list(prefix) + ["nginx", "-c", conf, "-p", work])
     for _ in range(100):
         try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.1).close()
+            socket.create_connection((host, port), timeout=0.1).close()
             return proc
         except OSError:
             time.sleep(0.05)
@@ -103,12 +104,12 @@ def sync_disk():
     return time.perf_counter() - start
 
 
-def prepare_install(work, name, build, port, base_url):
+def prepare_install(work, name, build, port, base_url, host="127.0.0.1"):
     install = os.path.join(work, name)
     os.makedirs(os.path.join(install, "config"))
     shutil.copy(os.path.join(build, "console", "TidewellKiro"), install)
     with open(os.path.join(install, "config", "Tidewell.ini"), "w") as f:
-        f.write(f"[TIDE]\nSVR_IP_ADDR=127.0.0.1\nSVR_PORT_NO={port}\n"
+        f.write(f"[TIDE]\nSVR_IP_ADDR={host}\nSVR_PORT_NO={port}\n"
                 f"DOWNLOAD_BASE_URL={base_url}\nLAST_SETUP_DATE=2026-01-01 00:00:00\n")
     return install
 
