@@ -16,6 +16,18 @@ if(TIDEWELL_SANITIZE)
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(tidewell_flags INTERFACE -fsanitize=address,undefined)
 endif()
+if(TIDEWELL_FUZZ)
+    # Coverage for libFuzzer in every library; the fuzz targets link the
+    # fuzzer's main themselves.
+    target_compile_options(tidewell_flags INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+        -fno-sanitize-recover=all)
+    target_link_options(tidewell_flags INTERFACE -fsanitize=address,undefined)
+endif()
+if(TIDEWELL_TSAN)
+    target_compile_options(tidewell_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(tidewell_flags INTERFACE -fsanitize=thread)
+endif()
 target_link_libraries(tidewell_flags INTERFACE Threads::Threads)
 
 # Adds one source per OS for a platform interface: name.h with name-posix.cc
