@@ -307,7 +307,8 @@ std::string EditText(const std::string& strText, std::string_view svSection, std
     std::string strEntry = std::string(svKey) + "=" + strValue;
     if (match.nSection != std::string::npos) {
         const IniLine& line = lines[match.nLastEntry];
-        if (line.nEnd == line.nContentEnd) {  // last line of a file without a final break
+        // The last line of a file without a final line feed (a lone CR is none).
+        if (strText[line.nEnd - 1] != '\n') {
             strResult.insert(line.nEnd, std::string(svBreak) + strEntry);
         } else {
             strResult.insert(line.nEnd, strEntry + std::string(svBreak));
@@ -359,9 +360,11 @@ bool WriteProfileString(const std::string& strSection, const std::string& strKey
     std::string_view svSection = Trim(strSection);
     std::string_view svKey = Trim(strKey);
     // Names and values that would end the line or change its meaning could
-    // inject entries of their own; they are refused.
+    // inject entries of their own; they are refused. So are keys that would
+    // make their line read as a section header or a comment.
     if (svSection.empty() || svKey.empty() || HasAny(svSection, "\r\n\0]"sv) ||
-        HasAny(svKey, "\r\n\0="sv) || HasAny(strValue, "\r\n\0"sv)) {
+        HasAny(svKey, "\r\n\0="sv) || HasAny(svKey.substr(0, 1), "[;#"sv) ||
+        HasAny(strValue, "\r\n\0"sv)) {
         errno = EINVAL;
         return false;
     }

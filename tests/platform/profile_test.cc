@@ -182,6 +182,12 @@ TEST(ProfileWrite, AddsMissingKeysAndSectionsInTheFilesStyle) {
     strPath = dir.WriteFile("lf.ini", "[A]\nX=1");
     ASSERT_TRUE(WriteProfileString("B", "Y", "2", strPath));
     EXPECT_EQ("[A]\nX=1\n[B]\nY=2\n", ReadWholeFile(strPath));
+
+    // A lone CR ends no line: the new entry still gets a line of its own.
+    strPath = dir.WriteFile("cr.ini", "[A]\nX=1\r");
+    ASSERT_TRUE(WriteProfileString("A", "Y", "2", strPath));
+    EXPECT_EQ("[A]\nX=1\r\nY=2", ReadWholeFile(strPath));
+    EXPECT_EQ("2", GetProfileString("A", "Y", "", strPath));
 }
 
 TEST(ProfileWrite, LineBreaksInValuesOrNamesAreRefused) {
@@ -197,6 +203,9 @@ TEST(ProfileWrite, LineBreaksInValuesOrNamesAreRefused) {
     EXPECT_FALSE(WriteProfileString("S", "K=1\nJ", "v", strPath));
     EXPECT_FALSE(WriteProfileString("S]\n[T", "K", "v", strPath));
     EXPECT_FALSE(WriteProfileString("S", "", "v", strPath));
+    // "[K=v]" would read as a header, ";K=v" and "#K=v" as comments.
+    for (const char* pszKey : {"[K", " ;K", "#K"})
+        EXPECT_FALSE(WriteProfileString("S", pszKey, "v]", strPath)) << pszKey;
     EXPECT_EQ(strBefore, ReadWholeFile(strPath));
 }
 
