@@ -107,6 +107,8 @@ private:
         bool bStopped = false;
         bool bSinkAborted = false;
         bool bConnected = false;
+        bool bHeadersTooLarge = false;
+        size_t nHeaderBytes = 0;
         uint64_t nLastActivityMs = 0;
     };
 
@@ -155,6 +157,8 @@ CCurlHttpConnection::CCurlHttpConnection(const HttpConnectionSettings& settings)
     curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_szError);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CCurlHttpConnection::HeaderCallback);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
@@ -309,6 +313,19 @@ void CCurlHttpConnection::FinishResponse(CURLcode eResult) {
         response.eOutcome = HttpOutcome::kSinkAborted;
         return;
     }
+    // Lines beyond libcurl's own limit (100 KiB) end in its out-of-memory
+    // error before they reach the header callback.
+    if (t.bHeadersTooLarge ||
+        (eResult == CURLE_OUT_OF_MEMORY && t.bConnected && !t.bHeadersDone)) {
+        // Its status line alone makes no response: the HTTP layer failed.
+        response.nStatus = 0;
+        response.eOutcome = HttpOutcome::kTransportError;
+        response.nErrCode = kInetErrInvalidServerResponse;
+        response.strErrText = "Response headers too large (limits: " +
+                              std::to_string(kMaxHeaderLineBytes) + " bytes a line, " +
+                              std::to_string(kMaxHeaderBytes) + " in all)";
+        return;
+    }
     response.strErrText = CutText(strError);
     response.eOutcome = HttpOutcome::kTransportError;
     switch (eResult) {
@@ -378,8 +395,13 @@ size_t CCurlHttpConnection::HeaderCallback(char* pData, size_t nSize, size_t nCo
     if (pThis->m_pTransfer == nullptr)
         return nBytes;
     pThis->Touch();
-    pThis->OnHeaderLine(std::string(pData, nBytes));
     Transfer& t = *pThis->m_pTransfer;
+    t.nHeaderBytes += nBytes;
+    if (nBytes > kMaxHeaderLineBytes || t.nHeaderBytes > kMaxHeaderBytes) {
+        t.bHeadersTooLarge = true;
+        return 0;
+    }
+    pThis->OnHeaderLine(std::string(pData, nBytes));
     if (pThis->IsStopRequested()) {
         t.bStopped = true;
         return 0;

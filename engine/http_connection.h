@@ -17,6 +17,15 @@
 
 // Request paths longer than this are refused before anything is sent.
 constexpr size_t kMaxRequestPathBytes = 1023;
+// A transfer that moves fewer than kLowSpeedBytesPerSecond bytes a second
+// for kLowSpeedSeconds in a row is given up (a time-out), so a server that
+// drips a byte now and then cannot hold a run for ever.
+constexpr long kLowSpeedBytesPerSecond = 1024;
+constexpr long kLowSpeedSeconds = 30;
+// A response is refused once one header line or all of them together get
+// longer than this.
+constexpr size_t kMaxHeaderLineBytes = 16 * 1024;
+constexpr size_t kMaxHeaderBytes = 64 * 1024;
 // Error texts handed to the callers are cut to this many bytes.
 constexpr size_t kMaxErrorTextBytes = 511;
 

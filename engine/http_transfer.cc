@@ -43,6 +43,12 @@ constexpr size_t kFileBufferBytes = 1024 * 1024;
 constexpr int kMaxTempNames = 100;
 // Keeps ".<name>.tidewell-partNN" within the usual 255-byte name limit.
 constexpr size_t kMaxTempStemBytes = 200;
+// A body whose size nobody states (chunked, or no length in the list or the
+// HEAD) is given up past this many bytes, so it cannot fill the disk.
+constexpr uint64_t kMaxUnknownSizeBytes = 1024ULL * 1024 * 1024;
+// What a gzip body may carry beyond the expected size: the deflate blocks'
+// framing on data that does not compress, headers and trailers.
+constexpr uint64_t kGzipSlackBytes = 64 * 1024;
 
 bool IsGzipEncoding(const std::string* pValue) {
     return pValue != nullptr && strcasecmp(pValue->c_str(), "gzip") == 0;
@@ -146,9 +152,14 @@ private:
     std::unique_ptr<CSha256> m_pSha;
     uint64_t m_nRawBytes = 0;
     uint64_t m_nWritten = 0;
+    // Bounds on what is written and what is received: the expected size
+    // when it is known, so an endless body is cut at its end.
+    uint64_t m_nMaxWritten = kMaxUnknownSizeBytes;
+    uint64_t m_nMaxRaw = kMaxUnknownSizeBytes;
     bool m_bCommitted = false;
 
     bool Write(const char* pData, size_t nSize);
+    bool TooMuch();
 };
 
 IHttpBodySink::Action CDownloadSink::OnResponseHeaders(const HttpResponse& response) {
@@ -198,10 +209,30 @@ IHttpBodySink::Action CDownloadSink::OnResponseHeaders(const HttpResponse& respo
         m_pDecoder = std::make_unique<CGzipDecoder>(
             [this](const char* pData, size_t nSize) { return Write(pData, nSize); });
     }
+    if (m_item.m_bSizeUnknown == 0 && !m_item.m_strFileSize.empty()) {
+        m_nMaxWritten = nExpected;
+        uint64_t nSlack = m_pDecoder ? nExpected / 8 + kGzipSlackBytes : 0;
+        m_nMaxRaw = nExpected > UINT64_MAX - nSlack ? UINT64_MAX : nExpected + nSlack;
+    }
     return Action::kReceive;
 }
 
+bool CDownloadSink::TooMuch() {
+    if (m_item.m_bSizeUnknown == 0 && !m_item.m_strFileSize.empty()) {
+        TideLog(4, "%s'%s' >> The server sends more than the expected %llu bytes; stopped.",
+                kGetPrefix, m_item.m_strSourceFile.c_str(),
+                static_cast<unsigned long long>(m_nMaxWritten));
+    } else {
+        TideLog(4, "%s'%s' >> The file of unknown size exceeds %llu bytes; stopped.", kGetPrefix,
+                m_item.m_strSourceFile.c_str(), static_cast<unsigned long long>(m_nMaxWritten));
+    }
+    m_nFailure = -4;
+    return false;
+}
+
 bool CDownloadSink::Write(const char* pData, size_t nSize) {
+    if (nSize > m_nMaxWritten - m_nWritten)
+        return TooMuch();
     size_t nDone = std::fwrite(pData, 1, nSize, m_fp);
     m_nWritten += nDone;
     if (m_pSha)
@@ -221,6 +252,8 @@ bool CDownloadSink::OnBodyData(const char* pData, size_t nSize) {
     m_nRawBytes += nSize;
     if (!m_pDecoder)
         return Write(pData, nSize);
+    if (m_nRawBytes > m_nMaxRaw)
+        return TooMuch();
     if (m_pDecoder->Feed(pData, nSize))
         return true;
     if (m_nFailure == 0)

@@ -209,12 +209,13 @@ TEST_F(GetTest, WrongSizeGivesMinus4AndKeepsTheOldTarget) {
     s_pNginx->WriteFile("base/dl/twenty.txt", "01234567890123456789");
     InitEngine(s_pNginx->Port());
     std::string strOld = m_dir.WriteFile("install/twenty.txt", "old");
-    // A listed size shorter than the file: the whole body counts, not the first 10 bytes.
+    // A listed size shorter than the file: not the first 10 bytes, but no
+    // reading on past them either.
     FileItem item = MakeItem("dl/twenty.txt", "twenty.txt", "10");
     EXPECT_EQ(Download(item), -4);
     EXPECT_TRUE(HasLogLine("ERROR",
-                           "CSyncEngine::DownloadOneFileFromServer> Server File Size = 10, "
-                           "Write File Size = 20"));
+                           "CSyncEngine::DownloadOneFileFromServer> 'dl/twenty.txt' >> The server "
+                           "sends more than the expected 10 bytes; stopped."));
     EXPECT_EQ(ReadWholeFile(strOld), "old");
     EXPECT_EQ(FolderNames(""), std::vector<std::string>{"twenty.txt"});
 }
