@@ -1,5 +1,7 @@
 // The list file: download it, then read it record by record into the down
 // and reg lists, resolving each target path.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -27,8 +29,9 @@ namespace {
 constexpr size_t kMaxPieceBytes = 1022;
 // Longest field; a record with a longer one is rejected.
 constexpr size_t kMaxFieldBytes = 511;
-// Bounds on what one list may hold, to keep memory in check.
-constexpr uint64_t kMaxListFileBytes = 64ULL * 1024 * 1024;
+// Bounds on what one list may hold, to keep memory in check: 16 MiB is some
+// 200,000 records of the usual length.
+constexpr uint64_t kMaxListFileBytes = 16ULL * 1024 * 1024;
 constexpr size_t kMaxListRecords = 1000000;
 // A downloaded list waits under this suffix until it has been read and,
 // with a key, trusted; only then does it replace the installed copy.
@@ -120,22 +123,32 @@ std::vector<std::string> SplitOptions(const std::string& strOptions) {
     return vecTokens;
 }
 
-// Windows lists end their lines with CR LF; a lone CR is content.
-std::string DropCrBeforeLf(const std::string& strText) {
-    std::string strResult;
-    strResult.reserve(strText.size());
-    for (size_t i = 0; i < strText.size(); ++i) {
-        if (strText[i] == '\r' && i + 1 < strText.size() && strText[i + 1] == '\n')
+// Windows lists end their lines with CR LF; a lone CR is content. In place,
+// so a large list is not held twice.
+void DropCrBeforeLf(std::string* pstrText) {
+    std::string& str = *pstrText;
+    size_t nOut = 0;
+    for (size_t i = 0; i < str.size(); ++i) {
+        if (str[i] == '\r' && i + 1 < str.size() && str[i + 1] == '\n')
             continue;
-        strResult += strText[i];
+        str[nOut++] = str[i];
     }
-    return strResult;
+    str.resize(nOut);
 }
 
 // Reads the whole file; false with the system error when it cannot be read.
+// A file over the limit is refused by its size before anything is read.
 bool ReadListFile(FILE* fp, std::string* pstrData, bool* pbTooLarge) {
     char buf[65536];
     *pbTooLarge = false;
+    struct stat st {};
+    if (fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (static_cast<uint64_t>(st.st_size) > kMaxListFileBytes) {
+            *pbTooLarge = true;
+            return false;
+        }
+        pstrData->reserve(static_cast<size_t>(st.st_size));
+    }
     for (;;) {
         size_t nRead = fread(buf, 1, sizeof(buf), fp);
         pstrData->append(buf, nRead);
@@ -379,7 +392,7 @@ int CSyncEngine::GetFileListFileFromFile(const std::string& strPath, FileItemLis
                     strPath.c_str());
         }
     }
-    strData = DropCrBeforeLf(strData);
+    DropCrBeforeLf(&strData);
 
     CTideApp* pApp = GetTideApp();
     bool bResourceMode = pApp != nullptr && pApp->m_bResourceMode == 1;

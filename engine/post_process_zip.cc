@@ -132,11 +132,12 @@ int CSyncEngine::ProcessZipFile(FileItem& item, std::vector<std::string>* pvecEx
         CFileUtil::ClearReadOnly(strUnzipFilePath);
         // The member is written beside and renamed over the old file, so a
         // member that fails leaves the old file as it was.
-
         nRet = UnzipItem(hZip, i, strUnzipFilePath.c_str(), 0, kZipKindFileName);
         if (nRet != kZipOk) {
-            TideLog(4, "%sUnzipItem() Fail, Index = %d, Return Value = %d", kPrefix, i,
-                    static_cast<int>(nRet));
+            char szText[128];
+            FormatZipResult(nRet, szText, sizeof(szText));
+            TideLog(4, "%sUnzipItem() Fail, Index = %d, Return Value = %d (%s)", kPrefix, i,
+                    static_cast<int>(nRet), szText);
             nResult = -3;
             break;
         }

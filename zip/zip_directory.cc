@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "log/my_log.h"
 #include "zip/extra_field.h"
 #include "zip/zip_format.h"
 
@@ -21,15 +22,24 @@ ZipResult CZipDirectory::Read(const zipfile::CZipInputFile& file) {
     // merely appears inside the archive comment is passed over.
     EndInfo info;
     bool bFound = false;
+    bool bOverLimits = false;
     for (size_t nPos = nTail - kEndOfDirSize + 1; nPos-- > 0;) {
         if (Read32(vecTail.data() + nPos) == kEndOfDirSig &&
-            ReadEndAt(file, nTailStart + nPos, vecTail.data() + nPos, &info)) {
+            ReadEndAt(file, nTailStart + nPos, vecTail.data() + nPos, &info, &bOverLimits)) {
             bFound = true;
             break;
         }
     }
-    if (!bFound)
+    if (!bFound) {
+        if (bOverLimits) {
+            TideLog(4,
+                    "CZipDirectory::Read> The archive holds more than %llu members or a "
+                    "directory over %llu bytes; refused",
+                    static_cast<unsigned long long>(kMaxMembers),
+                    static_cast<unsigned long long>(kMaxCentralDirBytes));
+        }
         return kZipNoFile;
+    }
 
     m_vecData.resize(static_cast<size_t>(info.nSize));
     if (!file.ReadAt(info.nOffset, m_vecData.data(), m_vecData.size()))
@@ -41,7 +51,8 @@ ZipResult CZipDirectory::Read(const zipfile::CZipInputFile& file) {
 }
 
 bool CZipDirectory::ReadEndAt(const zipfile::CZipInputFile& file, uint64_t nPos,
-                              const unsigned char* pEnd, EndInfo* pInfo) const {
+                              const unsigned char* pEnd, EndInfo* pInfo,
+                              bool* pbOverLimits) const {
     uint16_t nDisk = Read16(pEnd + kEndDisk);
     uint16_t nDirDisk = Read16(pEnd + kEndDirDisk);
     uint16_t nHere = Read16(pEnd + kEndEntriesHere);
@@ -65,12 +76,14 @@ bool CZipDirectory::ReadEndAt(const zipfile::CZipInputFile& file, uint64_t nPos,
         if (bNeeds64 || nDisk != 0 || nDirDisk != 0 || nHere != info.nEntries)
             return false;
     }
-    if (info.nEntries > kMaxMembers || info.nSize > kMaxCentralDirBytes)
-        return false;
     if (info.nOffset > nDirEnd || info.nSize > nDirEnd - info.nOffset)
         return false;
-    if (info.nEntries * kCentralHeaderSize > info.nSize)
+    if (info.nEntries > info.nSize / kCentralHeaderSize)
         return false;
+    if (info.nEntries > kMaxMembers || info.nSize > kMaxCentralDirBytes) {
+        *pbOverLimits = true;
+        return false;
+    }
     *pInfo = info;
     return true;
 }

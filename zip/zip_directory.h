@@ -50,8 +50,10 @@ private:
         uint64_t nOffset = 0;
     };
 
+    // True for a sound end record within the limits; *pbOverLimits is set
+    // for one that is sound but names more than the limits allow.
     bool ReadEndAt(const zipfile::CZipInputFile& file, uint64_t nPos, const unsigned char* pEnd,
-                   EndInfo* pInfo) const;
+                   EndInfo* pInfo, bool* pbOverLimits) const;
     bool ReadZip64End(const zipfile::CZipInputFile& file, uint64_t nLocatorPos,
                       EndInfo* pInfo) const;
     void IndexRecords();

@@ -86,9 +86,10 @@ constexpr size_t kExtraBlockHeader = 4;       // id and 16-bit size
 constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;
 constexpr uint16_t kZip64Marker16 = 0xFFFF;
 
-// Limits on untrusted archives.
-constexpr uint64_t kMaxMembers = 1000000;
-constexpr uint64_t kMaxCentralDirBytes = 256ull * 1024 * 1024;
+// Limits on untrusted archives. The directory is read whole, so its size
+// bounds the memory an archive can take.
+constexpr uint64_t kMaxMembers = 100000;
+constexpr uint64_t kMaxCentralDirBytes = 16ull * 1024 * 1024;
 // Longest member name, in bytes, as stored and after conversion to UTF-8.
 constexpr size_t kMaxNameBytes = 1023;
 

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "log/my_log.h"
@@ -200,6 +201,11 @@ ZipResult CZipReader::ExtractFile(const std::string& strOutPath) {
         m_member.nMethod == kMethodStored ? CopyStored(&out, &dwCrc) : CopyDeflated(&out, &dwCrc);
     if (nResult == kZipOk && !out.Finish())
         nResult = kZipWrite;
+    if (nResult == kZipWrite) {
+        // A full disk or a file size limit: say which, the code alone does not.
+        TideLog(4, "CZipReader::ExtractFile> Write failed (%s), Index = %d, Name = %s",
+                std::strerror(errno), m_member.entry.index, m_member.entry.name);
+    }
     if (nResult == kZipOk && dwCrc != m_member.dwCrc) {
         TideLog(4, "CZipReader::ExtractFile> CRC-32 mismatch, Index = %d, Name = %s",
                 m_member.entry.index, m_member.entry.name);

@@ -262,10 +262,10 @@ TEST_F(ListFileTest, MissingListFileFails) {
 
 TEST_F(ListFileTest, OversizedListFileIsRefused) {
     std::string strPath = m_dir.WriteFile("_listfile.txt", "a.dll\n");
-    std::filesystem::resize_file(strPath, 64ULL * 1024 * 1024 + 1);  // sparse
+    std::filesystem::resize_file(strPath, 16ULL * 1024 * 1024 + 1);  // sparse
     EXPECT_EQ(-1, ReadAgain());
     EXPECT_TRUE(m_engine.m_DownFileItemList.empty());
-    EXPECT_TRUE(m_log.Mentions("is larger than 67108864 bytes"));
+    EXPECT_TRUE(m_log.Mentions("is larger than 16777216 bytes"));
 }
 
 TEST_F(ListFileTest, TargetsAreResolvedAgainstTheBaseFolder) {
