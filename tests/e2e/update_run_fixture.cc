@@ -17,6 +17,12 @@ const char* const kServerSnippet =
     "location /rel/ { gzip_static always; }\n"
     "location /rel/slow/ { limit_rate 100k; }\n";
 
+long NowMs() {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
+}
+
 }  // namespace
 
 bool WaitForPath(const std::string& strPath, int nSeconds) {
@@ -34,14 +40,17 @@ void UpdateRunTest::SetUp() {
     ASSERT_TRUE(m_nginx.Start(options)) << m_nginx.Error();
     m_strRelease = m_nginx.DocRoot() + "/rel";
     ASSERT_EQ(RunShell("mkdir -p '" + m_strRelease + "'"), 0);
+    MakeInstallation(m_nginx.Port());
+}
 
+void UpdateRunTest::MakeInstallation(int nPort) {
     m_strInstall = m_dir.Sub(m_strInstallName);
     ASSERT_EQ(RunShell("mkdir -p '" + m_strInstall + "/config' '" + m_dir.Sub("desktop") + "' '" +
                        m_dir.Sub("wine") + "'"),
               0);
     ASSERT_TRUE(platform::CopyFileOver(TIDEWELL_BINARY_DIR "/console/TidewellKiro",
                                        m_strInstall + "/TidewellKiro"));
-    WriteIni(m_nginx.Port());
+    WriteIni(nPort);
     m_vecEnv = {"HOME=" + m_dir.Sub("home"),
                 "XDG_DESKTOP_DIR=" + m_dir.Sub("desktop"),
                 "XDG_DATA_HOME=" + m_dir.Sub("data"),
@@ -98,6 +107,7 @@ int UpdateRunTest::StartArgv(std::vector<std::string> vecArgs, bool bSplitStdout
     std::string strOut = m_dir.Sub("run-output.txt");
     std::string strStdout = m_dir.Sub("run-stdout.txt");
     platform::DeleteFile(strStdout);
+    m_nStartMs = NowMs();
     pid_t pid = fork();
     if (pid == 0) {
         int fdIn = open("/dev/null", O_RDONLY);
@@ -123,7 +133,8 @@ int UpdateRunTest::StartArgv(std::vector<std::string> vecArgs, bool bSplitStdout
             bool bGiven = false;
             for (const std::string& s : m_vecEnv) bGiven = bGiven || s.rfind(strName, 0) == 0;
             if (!bGiven && (strVar.rfind("ASAN_", 0) == 0 || strVar.rfind("UBSAN_", 0) == 0 ||
-                            strVar.rfind("LSAN_", 0) == 0 || strVar.rfind("TMPDIR=", 0) == 0)) {
+                            strVar.rfind("LSAN_", 0) == 0 || strVar.rfind("TSAN_", 0) == 0 ||
+                            strVar.rfind("TMPDIR=", 0) == 0)) {
                 envp.push_back(*pp);
             }
         }
@@ -137,7 +148,10 @@ int UpdateRunTest::StartArgv(std::vector<std::string> vecArgs, bool bSplitStdout
 RunResult UpdateRunTest::Wait(int nPid) {
     RunResult result;
     int nStatus = 0;
-    waitpid(nPid, &nStatus, 0);
+    rusage usage{};
+    wait4(nPid, &nStatus, 0, &usage);
+    result.nElapsedMs = NowMs() - m_nStartMs;
+    result.nPeakRssKb = usage.ru_maxrss;
     result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
     result.strOutput = ReadWholeFile(m_dir.Sub("run-output.txt"));
     return result;

@@ -15,11 +15,17 @@ struct RunResult {
     int nExit = -1;
     std::string strOutput;  // stderr, and stdout unless kept apart
     std::string strStdout;  // stdout when kept apart
+    long nPeakRssKb = 0;  // the run's largest resident set
+    long nElapsedMs = 0;
 };
 
 class UpdateRunTest : public ::testing::Test {
 protected:
+    // Starts nginx and makes the installation that points at it.
     void SetUp() override;
+    // The scratch installation with the executable, its config/Tidewell.ini
+    // naming 127.0.0.1:nPort, and the run's environment.
+    void MakeInstallation(int nPort);
 
     // Writes a release file served as /rel/<rel>.
     std::string WriteRelease(const std::string& strRel, const std::string& strData,
@@ -59,6 +65,9 @@ protected:
     std::vector<std::string> m_vecEnv;
     // Words put before the run's own: the terminal unless a test wants the window.
     std::vector<std::string> m_vecFrontEndArgs = {"--headless"};
+
+private:
+    long m_nStartMs = 0;
 };
 
 // Waits up to nSeconds for a file to exist.

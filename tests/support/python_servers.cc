@@ -23,12 +23,37 @@ server.serve_forever()
 )PY";
 
 constexpr const char kScriptedServerScript[] = R"PY(
-import os, socket, sys, threading
+import email.utils, os, socket, sys, threading, time, zlib
 
 LOG = sys.argv[1]
+DOCROOT = sys.argv[2]
 LAST_MODIFIED = "Tue, 15 Nov 1994 08:12:31 GMT"
 MAX_WAIT = 30
+# Bounds on the hostile answers, so that each ends by itself.
+ENDLESS_BYTES = 8 << 30
+ENDLESS_SECONDS = 120
 lock = threading.Lock()
+
+def endless(s, piece):
+    """Sends piece() again and again until the client goes or a bound is hit."""
+    sent, start = 0, time.monotonic()
+    while sent < ENDLESS_BYTES and time.monotonic() - start < ENDLESS_SECONDS:
+        data = piece()
+        s.sendall(data)
+        sent += len(data)
+
+def gzip_zeros():
+    c = zlib.compressobj(9, zlib.DEFLATED, 31)
+    zeros = bytes(1 << 20)
+    return lambda: c.compress(zeros) + c.flush(zlib.Z_SYNC_FLUSH)
+
+def serve_file(s, path, head_only):
+    size = os.path.getsize(path)
+    lm = email.utils.formatdate(os.path.getmtime(path), usegmt=True)
+    reply(s, 200, [("Content-Length", size), ("Last-Modified", lm)], b"", True)
+    if not head_only:
+        with open(path, "rb") as f:
+            s.sendfile(f)
 
 def record(cid, head):
     with lock, open(LOG, "ab") as f:
@@ -68,10 +93,15 @@ def serve(s, cid):
         if "://" in target:
             target = "/" + target.split("://", 1)[1].partition("/")[2]
         seg = target.lstrip("/").split("/")
+        if seg[0] == "rel" and len(seg) > 1:
+            seg = seg[1:]
         kind, head_only = seg[0], method == "HEAD"
         lm = ("Last-Modified", LAST_MODIFIED)
         body = b"scripted body\n"
-        if kind == "ok":
+        path = os.path.join(DOCROOT, *seg)
+        if os.path.isfile(path):
+            serve_file(s, path, head_only)
+        elif kind == "ok":
             reply(s, 200, [("Content-Length", len(body)), lm], body, head_only)
         elif kind == "nolm":
             reply(s, 200, [("Content-Length", len(body))], body, head_only)
@@ -105,6 +135,40 @@ def serve(s, cid):
                   body, head_only)
         elif kind == "status":
             reply(s, int(seg[1]), [("Content-Length", len(body))], body, head_only)
+        elif kind == "endless":
+            reply(s, 200, [lm, ("Connection", "close")], b"", True)
+            if not head_only:
+                piece = b"e" * 65536
+                endless(s, lambda: piece)
+            return
+        elif kind == "endlesschunked":
+            reply(s, 200, [("Transfer-Encoding", "chunked"), lm], b"", True)
+            if head_only:
+                continue
+            chunk = b"40000\r\n" + b"c" * 0x40000 + b"\r\n"
+            endless(s, lambda: chunk)
+            return
+        elif kind == "endlessheaders":
+            line = b"X-More: " + b"h" * 100 + b"\r\n"
+            s.sendall(b"HTTP/1.1 200 Scripted\r\n")
+            endless(s, lambda: line * 64)
+            return
+        elif kind == "bigheader":
+            s.sendall(b"HTTP/1.1 200 Scripted\r\nX-Big: " + b"b" * (8 << 20) +
+                      b"\r\nContent-Length: 10\r\n\r\n0123456789")
+            return
+        elif kind == "drip":
+            reply(s, 200, [("Content-Length", 100000), lm], b"", True)
+            def drip():
+                time.sleep(2)
+                return b"d"
+            endless(s, drip)
+            return
+        elif kind == "gzipbomb":
+            reply(s, 200, [("Content-Encoding", "gzip"), ("Connection", "close"), lm], b"", True)
+            if not head_only:
+                endless(s, gzip_zeros())
+            return
         else:
             reply(s, 404, [("Content-Length", 0)])
 
@@ -133,12 +197,14 @@ while True:
 
 // Runs a script and reads the "PORT n [m]" line it prints once listening.
 bool StartScript(const CTempDir& dir, CChildProcess* pProcess, const char* pszScript,
-                 const std::string& strArg, int* pnPort, int* pnPort2, std::string* pstrError) {
+                 const std::vector<std::string>& vecArgs, int* pnPort, int* pnPort2,
+                 std::string* pstrError) {
     std::string strScript = dir.WriteFile("server.py", pszScript);
     // The system's interpreter starts fastest; version managers' shims add seconds.
     std::string strPython = FindProgram("python3", "/usr/bin/python3");
-    if (strPython.empty() ||
-        !pProcess->Start({strPython, "-u", strScript, strArg}, dir.Sub("server.log"), true)) {
+    std::vector<std::string> vecArgv = {strPython, "-u", strScript};
+    vecArgv.insert(vecArgv.end(), vecArgs.begin(), vecArgs.end());
+    if (strPython.empty() || !pProcess->Start(vecArgv, dir.Sub("server.log"), true)) {
         *pstrError = "cannot run python3";
         return false;
     }
@@ -158,13 +224,20 @@ bool StartScript(const CTempDir& dir, CChildProcess* pProcess, const char* pszSc
 }  // namespace
 
 bool CPythonHttpServer::Start(const std::string& strDocRoot) {
-    return StartScript(m_dir, &m_process, kHttpServerScript, strDocRoot, &m_nPort, nullptr,
+    return StartScript(m_dir, &m_process, kHttpServerScript, {strDocRoot}, &m_nPort, nullptr,
                        &m_strError);
 }
 
 bool CScriptedHttpServer::Start() {
-    return StartScript(m_dir, &m_process, kScriptedServerScript, m_dir.Sub("requests.log"),
-                       &m_nPort, &m_nBlackholePort, &m_strError);
+    m_dir.WriteFile("files/.keep", "");
+    return StartScript(m_dir, &m_process, kScriptedServerScript,
+                       {m_dir.Sub("requests.log"), m_dir.Sub("files")}, &m_nPort,
+                       &m_nBlackholePort, &m_strError);
+}
+
+std::string CScriptedHttpServer::WriteFile(const std::string& strRel,
+                                           const std::string& strData) const {
+    return m_dir.WriteFile("files/" + strRel, strData);
 }
 
 std::vector<ScriptedRequest> CScriptedHttpServer::Requests() const {

@@ -18,6 +18,16 @@
 //   /empty200/...  200 with Content-Length 0
 //   /badgzip/...   Content-Encoding gzip over corrupt data
 //   /status/NNN    status NNN with a small body
+// Hostile ones, each ending by itself within two minutes at the latest:
+//   /endless/...         no length, the body never ends (Connection: close)
+//   /endlesschunked/...  chunked, chunks without end; HEAD says chunked
+//   /endlessheaders/...  header lines without end
+//   /bigheader/...       one header line of 8 MiB
+//   /drip/...            Content-Length 100000, then one byte every 2 s
+//   /gzipbomb/...        Content-Encoding gzip over endless zeros, no length
+// A path that names a file written with WriteFile is served as that file
+// (Content-Length, Last-Modified from its time). A leading "rel/" (the base
+// folder of the end-to-end runs) is passed over.
 // Silences end when the client closes, or after 30 seconds. Absolute-form
 // targets (as sent to a proxy) are answered the same way.
 #pragma once
@@ -56,6 +66,10 @@ public:
     const std::string& Error() const { return m_strError; }
     // Every request head received so far, in arrival order.
     std::vector<ScriptedRequest> Requests() const;
+    // Writes a file the server sends for /<strRel>; returns its path.
+    std::string WriteFile(const std::string& strRel, const std::string& strData) const;
+    // Where the file for /<strRel> lives, for files made by other means.
+    std::string FilePath(const std::string& strRel) const { return m_dir.Sub("files/" + strRel); }
 
 private:
     CTempDir m_dir;
