@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include "app/message_box.h"
 #include "dialogs/tide_dlg.h"
@@ -71,6 +74,52 @@ CQtFrontEnd::~CQtFrontEnd() {
     Shutdown();
 }
 
+namespace {
+
+// The answer to one question asked from the worker: set on the GUI thread,
+// waited for on the worker's. A standard lock rather than Qt's blocking
+// call, whose futex-based semaphore ThreadSanitizer cannot see.
+class CAnswer {
+public:
+    explicit CAnswer(int nDefault) : m_nAnswer(nDefault) {}
+    void Set(int nAnswer) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_nAnswer = nAnswer;
+    }
+    void Finish() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bDone = true;
+        m_cvDone.notify_all();
+    }
+    int Wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cvDone.wait(lock, [this] { return m_bDone; });
+        return m_nAnswer;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cvDone;
+    int m_nAnswer;
+    bool m_bDone = false;
+};
+
+// Held only by the queued call: when the call is gone, run or dropped with
+// its window, the worker is released.
+class CAnswerRelease {
+public:
+    explicit CAnswerRelease(std::shared_ptr<CAnswer> pAnswer) : m_pAnswer(std::move(pAnswer)) {}
+    ~CAnswerRelease() { m_pAnswer->Finish(); }
+    CAnswerRelease(const CAnswerRelease&) = delete;
+    CAnswerRelease& operator=(const CAnswerRelease&) = delete;
+    CAnswer& Answer() { return *m_pAnswer; }
+
+private:
+    std::shared_ptr<CAnswer> m_pAnswer;
+};
+
+}  // namespace
+
 template <typename Fn>
 void CQtFrontEnd::Post(unsigned nRun, Fn fn) {
     if (m_pDlg == nullptr)
@@ -97,11 +146,14 @@ int CQtFrontEnd::Ask(unsigned nRun, Fn fn, int nDefault) {
     };
     if (QThread::currentThread() == m_pDlg->thread())
         return ask();
-    int nAnswer = nDefault;
-    // The call blocks this worker until the GUI thread has run it; a window
-    // destroyed meanwhile drops the call and releases the worker.
-    QMetaObject::invokeMethod(m_pDlg.data(), ask, Qt::BlockingQueuedConnection, &nAnswer);
-    return nAnswer;
+    // The worker waits until the GUI thread has run the call; a window
+    // destroyed meanwhile drops the call and so releases the worker.
+    auto pAnswer = std::make_shared<CAnswer>(nDefault);
+    auto pRelease = std::make_shared<CAnswerRelease>(pAnswer);
+    QMetaObject::invokeMethod(
+        m_pDlg.data(), [ask, pRelease] { pRelease->Answer().Set(ask()); }, Qt::QueuedConnection);
+    pRelease.reset();
+    return pAnswer->Wait();
 }
 
 int CQtFrontEnd::ShowBox(unsigned nRun, const std::string& strText, const std::string& strCaption,
