@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev fonts-nanum xauth libgl-dev
     xvfb openbox xdotool libx11-dev
     help2man lintian man-db file
+    clang libclang-rt-14-dev llvm
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -2,7 +2,10 @@
 # Installs what is needed, builds the project twice (plain, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole suite in
 # both; the plain tree's Debian package is built, checked with lintian,
-# installed and tried (scripts/check-package.sh) and counts as one test.
+# installed and tried (scripts/check-package.sh) and counts as one test;
+# builds the tests that use threads with ThreadSanitizer and runs them;
+# replays the fuzz targets' regression inputs and fuzzes each for a while
+# (TIDEWELL_FUZZ_SECONDS, 30 by default), each target counting as one test.
 # Ends with one summary line over all of it.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -51,9 +54,22 @@ check_package() {
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp"
 run_suite plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
 check_package
 run_suite sanitize -DCMAKE_BUILD_TYPE=Debug -DTIDEWELL_SANITIZE=ON
+run_suite tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIDEWELL_TSAN=ON
+
+fuzz_log="$out/fuzz-ci.log"
+"$root/scripts/fuzz.sh" "${TIDEWELL_FUZZ_SECONDS:-30}" 2>&1 | tee "$fuzz_log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+fuzz_line="$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' "$fuzz_log" | tail -n 1)"
+if [ -n "$fuzz_line" ]; then
+    passed=$((passed + $(sed -E 's/^fuzz: ([0-9]+) passed.*/\1/' <<<"$fuzz_line")))
+    failed=$((failed + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$fuzz_line")))
+else
+    status=1
+fi
 
 [ "$failed" -eq 0 ] || status=1
 echo "tests: $passed passed, $failed failed"
