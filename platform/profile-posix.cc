@@ -290,6 +290,13 @@ std::string_view LineBreakOf(const std::string& strText) {
     return "\n";
 }
 
+// What ends a file's last line when a line is added after it. A CR at the
+// very end reads as the start of a line break, not as part of the line, so
+// it only needs its LF: another CR would become part of that line's value.
+std::string BreakToEnd(const std::string& strText, std::string_view svBreak) {
+    return !strText.empty() && strText.back() == '\r' ? "\n" : std::string(svBreak);
+}
+
 // The text with key set to strValue in section; every other byte is kept.
 std::string EditText(const std::string& strText, std::string_view svSection, std::string_view svKey,
                      const std::string& strValue) {
@@ -307,16 +314,16 @@ std::string EditText(const std::string& strText, std::string_view svSection, std
     std::string strEntry = std::string(svKey) + "=" + strValue;
     if (match.nSection != std::string::npos) {
         const IniLine& line = lines[match.nLastEntry];
-        // The last line of a file without a final line feed (a lone CR is none).
+        // The last line of a file without a final line feed.
         if (strText[line.nEnd - 1] != '\n') {
-            strResult.insert(line.nEnd, std::string(svBreak) + strEntry);
+            strResult.insert(line.nEnd, BreakToEnd(strText, svBreak) + strEntry);
         } else {
             strResult.insert(line.nEnd, strEntry + std::string(svBreak));
         }
         return strResult;
     }
     if (!strResult.empty() && strResult.back() != '\n')
-        strResult += svBreak;
+        strResult += BreakToEnd(strText, svBreak);
     strResult += "[";
     strResult += svSection;
     strResult += "]";

@@ -183,11 +183,12 @@ TEST(ProfileWrite, AddsMissingKeysAndSectionsInTheFilesStyle) {
     ASSERT_TRUE(WriteProfileString("B", "Y", "2", strPath));
     EXPECT_EQ("[A]\nX=1\n[B]\nY=2\n", ReadWholeFile(strPath));
 
-    // A lone CR ends no line: the new entry still gets a line of its own.
-    strPath = dir.WriteFile("cr.ini", "[A]\nX=1\r");
+    // A CR at the very end is half a line break: the new entry still gets a
+    // line of its own, and the last value stays as it was.
+    strPath = dir.WriteFile("cr.ini", "[A]\r\nX=1\r");
     ASSERT_TRUE(WriteProfileString("A", "Y", "2", strPath));
-    EXPECT_EQ("[A]\nX=1\r\nY=2", ReadWholeFile(strPath));
-    EXPECT_EQ("2", GetProfileString("A", "Y", "", strPath));
+    ASSERT_TRUE(WriteProfileString("B", "Z", "3", strPath));
+    EXPECT_EQ("[A]\r\nX=1\r\nY=2\r\n[B]\r\nZ=3\r\n", ReadWholeFile(strPath));
 }
 
 TEST(ProfileWrite, LineBreaksInValuesOrNamesAreRefused) {
