@@ -156,10 +156,13 @@ private:
     // when it is known, so an endless body is cut at its end.
     uint64_t m_nMaxWritten = kMaxUnknownSizeBytes;
     uint64_t m_nMaxRaw = kMaxUnknownSizeBytes;
+    bool m_bWrittenKnown = false;  // the bounds come from a known size
+    bool m_bRawKnown = false;
     bool m_bCommitted = false;
 
     bool Write(const char* pData, size_t nSize);
-    bool TooMuch();
+    // Logs that the body went past nLimit and fails the download.
+    bool TooMuch(uint64_t nLimit, bool bSizeKnown);
 };
 
 IHttpBodySink::Action CDownloadSink::OnResponseHeaders(const HttpResponse& response) {
@@ -210,21 +213,28 @@ IHttpBodySink::Action CDownloadSink::OnResponseHeaders(const HttpResponse& respo
             [this](const char* pData, size_t nSize) { return Write(pData, nSize); });
     }
     if (m_item.m_bSizeUnknown == 0 && !m_item.m_strFileSize.empty()) {
-        m_nMaxWritten = nExpected;
-        uint64_t nSlack = m_pDecoder ? nExpected / 8 + kGzipSlackBytes : 0;
-        m_nMaxRaw = nExpected > UINT64_MAX - nSlack ? UINT64_MAX : nExpected + nSlack;
+        if (m_pDecoder && m_item.m_bSizeEncoded == 1) {
+            // A size from a HEAD of the encoded body bounds what arrives.
+            m_nMaxRaw = nExpected;
+            m_bRawKnown = true;
+        } else {
+            m_nMaxWritten = nExpected;
+            m_bWrittenKnown = m_bRawKnown = true;
+            uint64_t nSlack = m_pDecoder ? nExpected / 8 + kGzipSlackBytes : 0;
+            m_nMaxRaw = nExpected > UINT64_MAX - nSlack ? UINT64_MAX : nExpected + nSlack;
+        }
     }
     return Action::kReceive;
 }
 
-bool CDownloadSink::TooMuch() {
-    if (m_item.m_bSizeUnknown == 0 && !m_item.m_strFileSize.empty()) {
+bool CDownloadSink::TooMuch(uint64_t nLimit, bool bSizeKnown) {
+    if (!bSizeKnown) {
+        TideLog(4, "%s'%s' >> The file of unknown size exceeds %llu bytes; stopped.", kGetPrefix,
+                m_item.m_strSourceFile.c_str(), static_cast<unsigned long long>(nLimit));
+    } else {
         TideLog(4, "%s'%s' >> The server sends more than the expected %llu bytes; stopped.",
                 kGetPrefix, m_item.m_strSourceFile.c_str(),
-                static_cast<unsigned long long>(m_nMaxWritten));
-    } else {
-        TideLog(4, "%s'%s' >> The file of unknown size exceeds %llu bytes; stopped.", kGetPrefix,
-                m_item.m_strSourceFile.c_str(), static_cast<unsigned long long>(m_nMaxWritten));
+                static_cast<unsigned long long>(nLimit));
     }
     m_nFailure = -4;
     return false;
@@ -232,7 +242,7 @@ bool CDownloadSink::TooMuch() {
 
 bool CDownloadSink::Write(const char* pData, size_t nSize) {
     if (nSize > m_nMaxWritten - m_nWritten)
-        return TooMuch();
+        return TooMuch(m_nMaxWritten, m_bWrittenKnown);
     size_t nDone = std::fwrite(pData, 1, nSize, m_fp);
     m_nWritten += nDone;
     if (m_pSha)
@@ -253,7 +263,7 @@ bool CDownloadSink::OnBodyData(const char* pData, size_t nSize) {
     if (!m_pDecoder)
         return Write(pData, nSize);
     if (m_nRawBytes > m_nMaxRaw)
-        return TooMuch();
+        return TooMuch(m_nMaxRaw, m_bRawKnown);
     if (m_pDecoder->Feed(pData, nSize))
         return true;
     if (m_nFailure == 0)
