@@ -68,7 +68,22 @@ private:
     const unsigned m_nRun;
 };
 
-CQtFrontEnd::CQtFrontEnd() = default;
+// Lives on the GUI thread; each event it gets runs the queued calls.
+class CQtFrontEnd::CCallWaker : public QObject {
+public:
+    explicit CCallWaker(CQtFrontEnd& owner) : m_owner(owner) {}
+
+protected:
+    bool event(QEvent* pEvent) override {
+        m_owner.RunQueuedCalls();
+        return QObject::event(pEvent);
+    }
+
+private:
+    CQtFrontEnd& m_owner;
+};
+
+CQtFrontEnd::CQtFrontEnd() : m_pWaker(std::make_unique<CCallWaker>(*this)) {}
 
 CQtFrontEnd::~CQtFrontEnd() {
     Shutdown();
@@ -120,17 +135,38 @@ private:
 
 }  // namespace
 
+void CQtFrontEnd::Queue(std::function<void()> fnCall) {
+    {
+        std::lock_guard<std::mutex> lock(m_callMutex);
+        m_dequeCalls.push_back(std::move(fnCall));
+    }
+    QCoreApplication::postEvent(m_pWaker.get(), new QEvent(QEvent::User));
+}
+
+void CQtFrontEnd::RunQueuedCalls() {
+    // One at a time: a question's own event loop runs the calls after it.
+    for (;;) {
+        std::function<void()> fnCall;
+        {
+            std::lock_guard<std::mutex> lock(m_callMutex);
+            if (m_dequeCalls.empty())
+                return;
+            fnCall = std::move(m_dequeCalls.front());
+            m_dequeCalls.pop_front();
+        }
+        if (m_pDlg != nullptr)
+            fnCall();
+    }
+}
+
 template <typename Fn>
 void CQtFrontEnd::Post(unsigned nRun, Fn fn) {
     if (m_pDlg == nullptr)
         return;
-    QMetaObject::invokeMethod(
-        m_pDlg.data(),
-        [this, nRun, fn] {
-            if (!IsEnded(nRun))
-                fn();
-        },
-        Qt::QueuedConnection);
+    Queue([this, nRun, fn] {
+        if (!IsEnded(nRun))
+            fn();
+    });
 }
 
 template <typename Fn>
@@ -150,8 +186,7 @@ int CQtFrontEnd::Ask(unsigned nRun, Fn fn, int nDefault) {
     // destroyed meanwhile drops the call and so releases the worker.
     auto pAnswer = std::make_shared<CAnswer>(nDefault);
     auto pRelease = std::make_shared<CAnswerRelease>(pAnswer);
-    QMetaObject::invokeMethod(
-        m_pDlg.data(), [ask, pRelease] { pRelease->Answer().Set(ask()); }, Qt::QueuedConnection);
+    Queue([ask, pRelease] { pRelease->Answer().Set(ask()); });
     pRelease.reset();
     return pAnswer->Wait();
 }
@@ -272,11 +307,12 @@ void CQtFrontEnd::Shutdown() {
     // stuck beyond that ends the process (EndRun).
     QDeadlineTimer deadline(CRunController::kEndRunWaitMs);
     while (!run.IsWorkerFinished() && !deadline.hasExpired()) {
-        QCoreApplication::sendPostedEvents(m_pOwnedDlg.get());
+        RunQueuedCalls();
         QThread::msleep(10);
     }
-    QCoreApplication::sendPostedEvents(m_pOwnedDlg.get());
+    RunQueuedCalls();
     run.EndRun(0, 4);
     m_pDlg = nullptr;
     m_pOwnedDlg.reset();
+    RunQueuedCalls();
 }

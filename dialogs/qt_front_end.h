@@ -13,7 +13,10 @@
 
 #include <QPointer>
 #include <atomic>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "app/app_front_end.h"
@@ -57,6 +60,7 @@ public:
 
 private:
     class CRunChannel;
+    class CCallWaker;
     // Run number of calls that belong to whichever run is current.
     static constexpr unsigned kCurrentRun = 0;
 
@@ -68,6 +72,11 @@ private:
     template <typename Fn>
     int Ask(unsigned nRun, Fn fn, int nDefault);
     bool IsEnded(unsigned nRun) const { return nRun != kCurrentRun && nRun != m_nRun; }
+    // Any thread: adds a call for the GUI thread and wakes it.
+    void Queue(std::function<void()> fnCall);
+    // GUI thread: runs the queued calls in order; once the window is gone
+    // they are dropped (a dropped question gives its "no" answer).
+    void RunQueuedCalls();
     int ShowBox(unsigned nRun, const std::string& strText, const std::string& strCaption,
                 unsigned nStyle);
     int ShowPrompt(unsigned nRun);
@@ -82,4 +91,9 @@ private:
     // Channels live as long as the front end: a worker that has not ended
     // yet may still call its own.
     std::vector<std::unique_ptr<CRunChannel>> m_vecChannels;
+    // The worker's calls travel through this locked queue, so the hand-over
+    // is one ThreadSanitizer sees; only a bare wake-up goes through Qt's.
+    std::mutex m_callMutex;
+    std::deque<std::function<void()>> m_dequeCalls;
+    std::unique_ptr<CCallWaker> m_pWaker;
 };
