@@ -215,7 +215,7 @@ TEST_F(HostileServerTest, ListFileOf64MiBOnOneLine) {
     // The list could not be had.
     EXPECT_EQ(run.nExit, 2) << run.strOutput;
     EXPECT_EQ(ReadWholeFile(Installed("kept.txt")), kOldContent);
-    ExpectBoundedRun(run, 60, "_listfile.txt is larger than 16777216 bytes");
+    ExpectBoundedRun(run, 60, "is larger than 16777216 bytes");
 }
 
 TEST_F(HostileServerTest, ListFileInNeitherEncodingWithNulBytes) {
