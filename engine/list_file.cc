@@ -13,6 +13,7 @@
 
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
+#include "engine/list_limits.h"
 #include "engine/list_signature.h"
 #include "engine/sync_engine.h"
 #include "log/my_log.h"
@@ -25,14 +26,6 @@
 
 namespace {
 
-// A line is read in pieces of at most this many bytes; each piece is a record.
-constexpr size_t kMaxPieceBytes = 1022;
-// Longest field; a record with a longer one is rejected.
-constexpr size_t kMaxFieldBytes = 511;
-// Bounds on what one list may hold, to keep memory in check: 16 MiB is some
-// 200,000 records of the usual length.
-constexpr uint64_t kMaxListFileBytes = 16ULL * 1024 * 1024;
-constexpr size_t kMaxListRecords = 1000000;
 // A downloaded list waits under this suffix until it has been read and,
 // with a key, trusted; only then does it replace the installed copy.
 constexpr char kStagedListSuffix[] = ".tidewell-new";
@@ -170,7 +163,7 @@ bool CSyncEngine::ParseListLine(FileItem& item, const char* pLine, size_t nLengt
     bool bQuoted = false;
     bool bQuotedPath = false;  // a quoted field 0 or 1: quotes are not part of it
     auto setField = [&](size_t nFrom, size_t nTo) {
-        if (nTo - nFrom > kMaxFieldBytes)
+        if (nTo - nFrom > kMaxListFieldBytes)
             return false;
         SetListField(item, nField, strLine.substr(nFrom, nTo - nFrom));
         return true;
@@ -401,8 +394,8 @@ int CSyncEngine::GetFileListFileFromFile(const std::string& strPath, FileItemLis
     size_t nPos = 0;
     while (nPos < strData.size()) {
         // One piece as a line reader with a 1023-byte buffer gives it: up to
-        // and including the line feed, at most kMaxPieceBytes bytes.
-        size_t nLen = std::min(kMaxPieceBytes, strData.size() - nPos);
+        // and including the line feed, at most kMaxListPieceBytes bytes.
+        size_t nLen = std::min(kMaxListPieceBytes, strData.size() - nPos);
         size_t nLf = strData.find('\n', nPos);
         if (nLf != std::string::npos && nLf - nPos < nLen)
             nLen = nLf - nPos + 1;
@@ -424,7 +417,7 @@ int CSyncEngine::GetFileListFileFromFile(const std::string& strPath, FileItemLis
             TideLog(4,
                     "CSyncEngine::GetFileListFileFromFile> Line %d: a field of %zu bytes or more, "
                     "record skipped (%.*s)",
-                    nPieceLineNo, kMaxFieldBytes + 1, static_cast<int>(nLen), pPiece);
+                    nPieceLineNo, kMaxListFieldBytes + 1, static_cast<int>(nLen), pPiece);
             continue;
         }
         if (pItem->m_strSourceFile.empty())
