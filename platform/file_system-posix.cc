@@ -27,8 +27,10 @@ bool GetFileStatus(const std::string& strPath, FileStatus* pStatus) {
     pStatus->nSize = static_cast<uint64_t>(st.st_size);
     pStatus->nModifyTime = static_cast<int64_t>(st.st_mtime);
     pStatus->bDirectory = S_ISDIR(st.st_mode);
+    pStatus->bRegular = S_ISREG(st.st_mode);
     pStatus->bReadOnly = (st.st_mode & S_IWUSR) == 0;
     pStatus->nDevice = static_cast<uint64_t>(st.st_dev);
+    pStatus->nInode = static_cast<uint64_t>(st.st_ino);
     return true;
 }
 
@@ -180,9 +182,14 @@ bool ListDirectory(const std::string& strDir, std::vector<DirEntry>* pEntries) {
         entry.strName = strName;
         if (pEnt->d_type == DT_DIR) {
             entry.bDirectory = true;
+        } else if (pEnt->d_type == DT_LNK) {
+            entry.bLink = true;
         } else if (pEnt->d_type == DT_UNKNOWN) {
             struct stat st {};
-            entry.bDirectory = lstat(JoinPath(strDir, strName).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            if (lstat(JoinPath(strDir, strName).c_str(), &st) == 0) {
+                entry.bDirectory = S_ISDIR(st.st_mode);
+                entry.bLink = S_ISLNK(st.st_mode);
+            }
         }
         pEntries->push_back(std::move(entry));
     }

@@ -21,10 +21,13 @@ struct FileStatus {
     uint64_t nSize = 0;
     int64_t nModifyTime = 0;  // Unix seconds
     bool bDirectory = false;
+    bool bRegular = false;   // a plain file: not a folder, fifo, socket or device
     bool bReadOnly = false;  // no write permission for the owner
     uint64_t nDevice = 0;    // the file system that holds it
+    uint64_t nInode = 0;     // with nDevice, names the file whatever path reached it
 };
 
+// Follows symbolic links: the status is that of the file a link names.
 bool GetFileStatus(const std::string& strPath, FileStatus* pStatus);
 bool FileExists(const std::string& strPath);
 bool SetFileModifyTime(const std::string& strPath, int64_t nUnixSeconds);
@@ -54,7 +57,8 @@ bool SyncFileSystemOf(const std::string& strPath);
 
 struct DirEntry {
     std::string strName;
-    bool bDirectory = false;
+    bool bDirectory = false;  // a folder itself, not a link to one
+    bool bLink = false;       // a symbolic link, whatever it names
 };
 // Entries of a folder without "." and ".."; false when it cannot be read.
 bool ListDirectory(const std::string& strDir, std::vector<DirEntry>* pEntries);
