@@ -92,7 +92,8 @@ SpecialDirMap LoadSpecialDirMap() {
 
 void CSyncEngine::AdjustTargetFilePath(FileItem& item, const std::string& strBaseDir) {
     std::string strPath = item.m_strTargetFile;
-    if (strPath.size() < 3) {
+    // A name of one or two bytes is as good as any other: only no name at all is invalid.
+    if (strPath.empty()) {
         TideLog(4, "CSyncEngine::AdjustTargetFilePath> Invalid TargetFile path. (%s)",
                 strPath.c_str());
         return;

@@ -170,13 +170,11 @@ TEST_F(TargetPathTest, DotSegmentsStayInsideTheirFolder) {
     EXPECT_TRUE(m_log.Mentions("'../escape.txt' >> The path climbs out of its folder"));
 }
 
-TEST_F(TargetPathTest, RelativeAndTooShortPaths) {
+TEST_F(TargetPathTest, RelativeShortAndEmptyPaths) {
     EXPECT_EQ("/opt/tide/bin/a.dll", Resolve("bin/a.dll"));
     EXPECT_EQ("/opt/tide/abc", Resolve("abc"));
-    EXPECT_EQ("ab", Resolve("ab"));
+    EXPECT_EQ("/opt/tide/ab", Resolve("ab"));
     EXPECT_EQ("", Resolve(""));
-    EXPECT_TRUE(
-        m_log.Has("ERROR", "CSyncEngine::AdjustTargetFilePath> Invalid TargetFile path. (ab)"));
     EXPECT_TRUE(
         m_log.Has("ERROR", "CSyncEngine::AdjustTargetFilePath> Invalid TargetFile path. ()"));
 }
