@@ -41,6 +41,9 @@ struct FileItem {
     std::string m_strModifyTime;  // 14 digits, GMT
     std::string m_strFileSize;    // decimal text
     std::string m_strSha256;      // 64 lowercase hex digits, or empty: not checked
+    // Field 7 "gzip": the publisher serves the file gzip-encoded. The client
+    // decodes whatever the server says; the publisher's check reads this.
+    int m_bListedGzip = 0;
     int m_bDownloaded = 0;
     // The size came from a HEAD of a gzip-encoded response: it is the
     // encoded size, not the size of the file on disk.

@@ -82,6 +82,9 @@ void SetListField(FileItem& item, int nField, std::string_view strText) {
             // Checked by the reader: a malformed hash is absent, or with a key a refusal.
             item.m_strSha256.assign(strText);
             break;
+        case 7:
+            item.m_bListedGzip = strText == "gzip" ? 1 : 0;
+            break;
         default:
             break;
     }

@@ -2,8 +2,15 @@
 // file with its time (GMT), size and SHA-256, so clients need no HEAD request
 // and can check every byte (the signature lines are list_signature's).
 // Used by the TidewellMakeList tool; the reader is CSyncEngine.
+//
+// Links are followed: a link to a file is listed as that file, a link to a
+// folder is walked as a folder, but each real folder only once. What cannot
+// be listed (links that lead nowhere, fifos, sockets, devices, a folder
+// reached a second time) is left out with a warning; a name clients could
+// not read back or request is refused, or left out with a warning.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,20 +29,39 @@ struct ListWriterOptions {
     std::vector<std::string> vecDeletes;
     // "x.gz" files are the gzip-encoded form of "x" that the server sends.
     bool bGzipStatic = false;
+    // No SHA-256 field: clients then check sizes only.
+    bool bNoHash = false;
+    // A file whose record clients could not read back is left out with a
+    // warning instead of failing the whole list.
+    bool bSkipUnlistable = false;
+    // Told each thing left out, one line without line end. May be empty.
+    std::function<void(const std::string&)> onWarning;
 };
 
-// Limits on what one release may hold.
-constexpr size_t kMaxListEntries = 1000000;
+// Folders nested deeper than this cannot hold a file whose path fits a field.
+constexpr size_t kMaxReleaseDepth = 255;
+// Bytes of each request path kept free for the base URL that clients put
+// before it (--verify checks with the real one).
+constexpr size_t kRequestPathReserve = 64;
 
 // The rules every list gets after the publisher's own.
 std::vector<ListWriterRule> DefaultListRules();
 
 // Builds the list text. False with a message in *pstrError on failure.
-bool BuildListFile(const ListWriterOptions& options, std::string* pstrList,
-                   std::string* pstrError);
+bool BuildListFile(const ListWriterOptions& options, std::string* pstrList, std::string* pstrError);
 
-// One record line (without line end) for a file; empty when the path cannot
-// be written in a list (it holds a double quote or a line break).
-std::string FormatListRecord(const std::string& strSource, const std::string& strTypeField,
-                             const std::string& strTime, const std::string& strSize,
-                             const std::string& strSha256 = std::string());
+// One file's record as the writer sees it.
+struct ListRecord {
+    std::string strPath;  // relative path with "/", the name on disk
+    std::string strTypeField;
+    std::string strTime;  // 14 digits, GMT
+    std::string strSize;
+    std::string strSha256;  // empty: none
+    bool bGzip = false;     // served gzip-encoded (field 7)
+};
+
+// The record line (without line end), checked to read back through the
+// client's parser as written. False with the reason when it cannot be
+// written so that clients read and request it (a double quote, a backslash
+// or a line break in the path, not UTF-8, too long, ...).
+bool FormatListRecord(const ListRecord& record, std::string* pstrLine, std::string* pstrReason);

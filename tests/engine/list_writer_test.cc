@@ -87,7 +87,8 @@ TEST(ListWriter, GzipStaticFilesAreListedByTheirDecodedName) {
     CTempDir dir;
     std::string strRoot = dir.Sub("release");
     dir.WriteFile("release/data/big.txt", std::string(100000, 'a') + "tail");
-    ASSERT_EQ(RunShell("gzip -9 '" + strRoot + "/data/big.txt'"), 0);
+    // Both forms on the server: nginx answers with the .gz one, listed once.
+    ASSERT_EQ(RunShell("gzip -9 -k '" + strRoot + "/data/big.txt'"), 0);
 
     ListWriterOptions options;
     options.strReleaseDir = strRoot;
@@ -99,17 +100,67 @@ TEST(ListWriter, GzipStaticFilesAreListedByTheirDecodedName) {
     EXPECT_EQ(items[0].m_strSourceFile, "data/big.txt");
     EXPECT_EQ(items[0].m_strFileSize, "100004");
     EXPECT_EQ(items[0].m_strSha256, Sha256Of(std::string(100000, 'a') + "tail"));
+    EXPECT_EQ(items[0].m_bListedGzip, 1);
 
     // A broken .gz is an error, not a wrong size.
     dir.WriteFile("release/bad.txt.gz", "\x1f\x8b\x08\x00garbage");
     EXPECT_FALSE(BuildListFile(options, &strList, &strError));
 }
 
-TEST(ListWriter, PathsThatCannotBeWrittenAreRefused) {
-    EXPECT_EQ(FormatListRecord("a\"b", "", "1", "2"), "");
-    EXPECT_EQ(FormatListRecord("a\nb", "", "1", "2"), "");
-    EXPECT_EQ(FormatListRecord("a/b.txt", "EXE|a=\"x,y\"", "20240101000000", "3"),
-              "a/b.txt,,,EXE|a=\"x,y\",20240101000000,3");
+TEST(ListWriter, NamesReadBackAsWrittenOrAreRefusedWithTheReason) {
+    std::string strHangul;
+    for (int i = 0; i < 150; ++i)
+        strHangul += "가";
+    struct Case {
+        std::string strPath;
+        const char* pszSource;  // the source field clients read; null when refused
+        const char* pszReason;  // part of the refusal
+    };
+    const Case kCases[] = {
+        {"a/b.txt", "a/b.txt", ""},
+        {"pct%20.txt", "pct%2520.txt", ""},
+        {"what?.txt", "what%3F.txt", ""},
+        {"x, y", "x, y", ""},
+        {"#h", "#h", ""},
+        {"!b", "!b", ""},
+        {" lead", " lead", ""},
+        {std::string(511, 'a'), "", ""},
+        {"a\"b", nullptr, "double quote"},
+        {"a\\b", nullptr, "backslash"},
+        {"a\nb", nullptr, "line break"},
+        {"\xff.txt", nullptr, "not UTF-8"},
+        {"d/.x.tidewell-part", nullptr, "temporary files"},
+        {std::string(512, 'a'), nullptr, "fields of at most 511"},
+        {std::string(171, '%'), nullptr, "fields of at most 511"},
+        {strHangul, nullptr, "request path is too long"},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.strPath.substr(0, 40));
+        ListRecord record{c.strPath, "", "20240101000000", "3", Sha256Of("abc"), false};
+        std::string strLine, strReason;
+        bool bWritten = FormatListRecord(record, &strLine, &strReason);
+        ASSERT_EQ(bWritten, c.pszSource != nullptr) << strReason;
+        if (!bWritten) {
+            EXPECT_NE(strReason.find(c.pszReason), std::string::npos) << strReason;
+            continue;
+        }
+        std::vector<FileItem> items = ParseAll(strLine + "\n");
+        ASSERT_EQ(items.size(), 1u) << strLine;
+        if (*c.pszSource != '\0') {
+            EXPECT_EQ(items[0].m_strSourceFile, c.pszSource);
+        }
+        EXPECT_EQ(items[0].m_strTargetRel, c.strPath);
+        EXPECT_EQ(items[0].m_strFileSize, "3");
+        EXPECT_EQ(items[0].m_strSha256, Sha256Of("abc"));
+    }
+    // The type field is written as given; one that splits the record is refused.
+    std::string strLine, strReason;
+    ASSERT_TRUE(FormatListRecord({"a/b.txt", "EXE|a=\"x,y\"", "20240101000000", "3", "", false},
+                                 &strLine, &strReason));
+    EXPECT_EQ(strLine, "a/b.txt,,,EXE|a=\"x,y\",20240101000000,3");
+    EXPECT_FALSE(FormatListRecord({"a/b.txt", "EXE|a=x,y", "20240101000000", "3", "", false},
+                                  &strLine, &strReason));
+
     CTempDir dir;
     ListWriterOptions options;
     options.strReleaseDir = dir.Sub("missing");
