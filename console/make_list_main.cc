@@ -11,8 +11,10 @@
 #include <string>
 
 #include "app/version.h"
+#include "engine/list_limits.h"
 #include "engine/list_signature.h"
 #include "engine/list_writer.h"
+#include "engine/release_check.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "util/crypto.h"
@@ -24,14 +26,21 @@ const char* const kProgramName = "TidewellMakeList";
 constexpr size_t kMaxKeyFileBytes = 64 * 1024;
 constexpr uint64_t kMaxExpiryDays = 36500;
 constexpr int64_t kSecondsPerDay = 86400;
+constexpr uint64_t kMaxTimeSpanSeconds = 86400;
 
 const char* const kUsage =
     "Usage: TidewellMakeList [OPTION]... RELEASE_DIR\n"
+    "  or:  TidewellMakeList --verify URL [--deep] [--time-span SECONDS] [--key FILE]\n"
     "  or:  TidewellMakeList --new-key FILE\n"
     "Write the list file of a release folder for the updater's server: one line\n"
     "per file with its type, GMT time, size and SHA-256, so that clients need no\n"
     "extra request per file and can check every byte. With --key the list is\n"
     "signed, and clients that hold the public key take no other.\n"
+    "\n"
+    "Links are followed: a link to a file is listed as that file, a link to a\n"
+    "folder is walked as a folder, each real folder once. Links that lead nowhere\n"
+    "or back into their own folder, fifos, sockets and devices are left out with\n"
+    "a warning.\n"
     "\n"
     "Options:\n"
     "  -o FILE            write the list here (default RELEASE_DIR/_listfile.txt)\n"
@@ -39,10 +48,17 @@ const char* const kUsage =
     "  --type GLOB=FIELD  type field for matching files, e.g. '*.dll=REG' or\n"
     "                     'bin/setup=EXE|w=1' (first match wins; defaults: *.reg REF,\n"
     "                     *.zip ZIP, *.ttf/*.ttc/*.otf/*.fon FNT)\n"
-    "  --exclude GLOB     leave matching files out\n"
+    "  --exclude GLOB     leave matching files and folders out\n"
     "  --delete PATH      list PATH for deletion on the clients\n"
     "  --gzip-static      FILE.gz is the gzip-encoded form of FILE that the server\n"
     "                     sends (nginx gzip_static always); it is listed as FILE\n"
+    "  --no-hash          leave out the SHA-256 (clients then check sizes only)\n"
+    "  --skip-unlistable  leave out, with a warning, files whose names clients\n"
+    "                     cannot read back or request: a double quote, a backslash\n"
+    "                     or a line break in the name, a name that is not UTF-8, a\n"
+    "                     path too long for a list field; without it such a file\n"
+    "                     fails the list\n"
+    "  --strict           write no list when there is any warning\n"
     "  --key FILE         sign the list with the Ed25519 private key in FILE (PEM)\n"
     "  --list-version N   version of a signed list; it must grow from one release\n"
     "                     to the next (default: the time in seconds since 1970)\n"
@@ -52,9 +68,26 @@ const char* const kUsage =
     "  -h, --help         show this help and exit\n"
     "  --version          show the version and exit\n"
     "\n"
+    "Checking what the server serves:\n"
+    "  --verify URL       fetch the list at URL (as given to TidewellKiro --server)\n"
+    "                     the way clients do, and check that the server answers a\n"
+    "                     HEAD for every file with status 200, the listed size and\n"
+    "                     time, and gzip encoding where the list expects it; prints\n"
+    "                     one line per mismatch and a summary\n"
+    "  --deep             also download every file and compare its size and SHA-256\n"
+    "  --time-span SECONDS  how far a server time may be from the list's (default 5,\n"
+    "                     the clients' TIME_CHECK_SPAN)\n"
+    "  --key FILE         the public key (FILE.pub of --new-key, or its text): the\n"
+    "                     list must be signed with its private key\n"
+    "Proxies (http_proxy, https_proxy, no_proxy) and TIDEWELL_CA_BUNDLE apply as\n"
+    "for the updater.\n"
+    "\n"
     "Exit status:\n"
-    "  0  the list (or the key) was written\n"
-    "  1  the folder or the key could not be read, or a file not written\n"
+    "  0  the list (or the key) was written; --verify: the server serves the list\n"
+    "     exactly\n"
+    "  1  the folder or the key could not be read, a file cannot be listed, a\n"
+    "     warning under --strict, or a file not written; --verify: a mismatch, or\n"
+    "     the list could not be fetched or trusted\n"
     "  2  bad command line\n";
 
 // A one-line reason and the usage hint; the exit status of a bad command line.
@@ -133,13 +166,47 @@ int MakeNewKey(const std::string& strPath) {
     return 0;
 }
 
+// Reads a public key given as a file (FILE.pub) or as its base64 text.
+bool ReadPublicKey(const std::string& strArg, std::string* pstrKey) {
+    std::string strText = strArg;
+    if (platform::FileExists(strArg)) {
+        strText.clear();
+        if (!ReadKeyFile(strArg, &strText))
+            return false;
+    }
+    size_t nEnd = strText.find_last_not_of(" \t\r\n");
+    strText.resize(nEnd == std::string::npos ? 0 : nEnd + 1);
+    std::string strRaw;
+    if (!DecodeEd25519PublicKey(strText, &strRaw))
+        return false;
+    *pstrKey = strText;
+    return true;
+}
+
+int VerifyRelease(ReleaseCheckOptions options) {
+    options.onMismatch = [](const std::string& strLine) { printf("%s\n", strLine.c_str()); };
+    ReleaseCheckResult result = CheckRelease(options);
+    if (!result.bListRead)
+        return FileError(result.strError);
+    if (result.bStopped) {
+        printf("the server stopped answering: %zu files checked, the rest not\n", result.nChecked);
+    } else if (result.nMismatches == 0) {
+        printf("%zu files checked: the server serves the list exactly\n", result.nChecked);
+    } else {
+        printf("%zu files checked: %zu not served as listed\n", result.nChecked,
+               result.nMismatches);
+    }
+    return result.nMismatches == 0 && !result.bStopped ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ListWriterOptions options;
+    ReleaseCheckOptions check;
     std::string strOutput, strKeyFile, strNewKey;
     ListHeader header;
-    bool bVersionGiven = false;
+    bool bVersionGiven = false, bStrict = false, bWriteOption = false, bCheckOption = false;
     uint64_t nExpiryDays = 0;
     for (int i = 1; i < argc; ++i) {
         std::string strArg = argv[i];
@@ -155,9 +222,12 @@ int main(int argc, char** argv) {
         bool bTakesValue = strArg == "-o" || strArg == "-n" || strArg == "--type" ||
                            strArg == "--exclude" || strArg == "--delete" || strArg == "--key" ||
                            strArg == "--list-version" || strArg == "--expires" ||
-                           strArg == "--new-key";
+                           strArg == "--new-key" || strArg == "--verify" || strArg == "--time-span";
         if (bTakesValue && i + 1 >= argc)
             return CommandLineError("option '" + strArg + "' needs a value");
+        bool bCheck = strArg == "--verify" || strArg == "--deep" || strArg == "--time-span";
+        bCheckOption = bCheckOption || (bCheck && strArg != "--verify");
+        bWriteOption = bWriteOption || (!bCheck && strArg != "--key" && strArg[0] == '-');
         if (strArg == "-o") {
             strOutput = argv[++i];
         } else if (strArg == "-n") {
@@ -174,6 +244,12 @@ int main(int argc, char** argv) {
             options.vecDeletes.push_back(argv[++i]);
         } else if (strArg == "--gzip-static") {
             options.bGzipStatic = true;
+        } else if (strArg == "--no-hash") {
+            options.bNoHash = true;
+        } else if (strArg == "--skip-unlistable") {
+            options.bSkipUnlistable = true;
+        } else if (strArg == "--strict") {
+            bStrict = true;
         } else if (strArg == "--key") {
             strKeyFile = argv[++i];
         } else if (strArg == "--list-version") {
@@ -190,6 +266,18 @@ int main(int argc, char** argv) {
             }
         } else if (strArg == "--new-key") {
             strNewKey = argv[++i];
+        } else if (strArg == "--verify") {
+            check.strListUrl = argv[++i];
+        } else if (strArg == "--deep") {
+            check.bDeep = true;
+        } else if (strArg == "--time-span") {
+            uint64_t nSpan = 0;
+            if (!ParseCount(argv[++i], &nSpan) || nSpan > kMaxTimeSpanSeconds) {
+                return CommandLineError("--time-span wants seconds from 0 to " +
+                                        std::to_string(kMaxTimeSpanSeconds) + ", got '" +
+                                        std::string(argv[i]) + "'");
+            }
+            check.nTimeSpanSeconds = static_cast<int>(nSpan);
         } else if (!strArg.empty() && strArg[0] == '-') {
             return CommandLineError("unknown option '" + strArg + "'");
         } else if (options.strReleaseDir.empty()) {
@@ -203,6 +291,15 @@ int main(int argc, char** argv) {
             return CommandLineError("--new-key FILE takes nothing else");
         return MakeNewKey(strNewKey);
     }
+    if (!check.strListUrl.empty()) {
+        if (bWriteOption || !options.strReleaseDir.empty())
+            return CommandLineError("--verify takes only --deep, --time-span and --key");
+        if (!strKeyFile.empty() && !ReadPublicKey(strKeyFile, &check.strPublicKey))
+            return FileError("--key " + strKeyFile + " holds no public key (base64 of 32 bytes)");
+        return VerifyRelease(check);
+    }
+    if (bCheckOption)
+        return CommandLineError("--deep and --time-span belong to --verify");
     if (options.strReleaseDir.empty())
         return CommandLineError("no release folder given");
     if (strKeyFile.empty() && (bVersionGiven || nExpiryDays != 0))
@@ -210,9 +307,16 @@ int main(int argc, char** argv) {
     if (strOutput.empty())
         strOutput = platform::JoinPath(options.strReleaseDir, options.strListFileName);
 
+    size_t nWarnings = 0;
+    options.onWarning = [&nWarnings](const std::string& strText) {
+        ++nWarnings;
+        fprintf(stderr, "%s: warning: %s\n", kProgramName, strText.c_str());
+    };
     std::string strList, strError;
     if (!BuildListFile(options, &strList, &strError))
         return FileError(strError);
+    if (bStrict && nWarnings > 0)
+        return FileError(std::to_string(nWarnings) + " warning(s) under --strict: no list written");
     if (!strKeyFile.empty()) {
         std::string strPem;
         if (!ReadKeyFile(strKeyFile, &strPem))
@@ -225,6 +329,8 @@ int main(int argc, char** argv) {
         strList = FormatListHeader(header) + strList;
         if (!SignListText(&strList, strPem, &strError))
             return FileError(strKeyFile + ": " + strError);
+        if (strList.size() > kMaxListFileBytes)
+            return FileError("the signed list is larger than clients read");
     }
     if (!WriteFile(strOutput, strList))
         return FileError("cannot write " + strOutput);

@@ -107,6 +107,9 @@ TEST_F(CommandLineTest, HelpVersionAndRefusedOptionsCreateNothing) {
         {{strMakeList, "--version"}, 0, "TidewellMakeList 1.", ""},
         {{strMakeList, "--bogus", strBare}, 2, "", "unknown option '--bogus'"},
         {{strMakeList, "-o"}, 2, "", "'-o' needs a value"},
+        {{strMakeList, "--deep", strBare}, 2, "", "belong to --verify"},
+        {{strMakeList, "--verify", Url(1), "--strict"}, 2, "", "--verify takes only"},
+        {{strMakeList, "--verify", Url(1), "--time-span", "-1"}, 2, "", "--time-span wants"},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.vecArgv[1]);
