@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: builds the updater, publishes a signed sample release on a local
-# nginx, updates a scratch installation from it headless, shows the result,
+# nginx, checks that the server serves it as listed (and shows a mismatch),
+# updates a scratch installation from it headless, shows the result,
 # runs again to show that nothing is fetched twice, and shows a tampered
 # list being refused.
 set -euo pipefail
@@ -66,6 +67,17 @@ CONF
 nginx -c "$demo/nginx/nginx.conf" -p "$demo/nginx"
 trap 'kill "$(cat "$demo/nginx/nginx.pid")" 2>/dev/null || true' EXIT
 echo "== nginx serves it on 127.0.0.1:$port"
+
+echo "== checking what the server serves: TidewellMakeList --verify URL --deep --key KEY.pub"
+list_url="http://127.0.0.1:$port/rel/_listfile.txt"
+"$bin/TidewellMakeList" --verify "$list_url" --deep --key "$demo/keys/release.pem.pub"
+echo "== the same check after a copy that reset a file's time"
+touch -r "$rel/app/readme.txt" "$demo/readme.time"
+touch -d '2 hours ago' "$rel/app/readme.txt"
+status=0
+"$bin/TidewellMakeList" --verify "$list_url" || status=$?
+echo "exit status $status (1: not served as listed)"
+touch -r "$demo/readme.time" "$rel/app/readme.txt"
 
 install="$demo/install"
 cp "$out/plain/console/TidewellKiro" "$install/"
