@@ -4,7 +4,6 @@
 #include <openssl/pem.h>
 
 #include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -86,10 +85,11 @@ bool Sha256OfFile(const std::string& strPath, std::string* pstrHex) {
     if (fp == nullptr)
         return false;
     CSha256 sha;
-    std::vector<char> buffer(kFileReadBytes);
+    // Not cleared: clearing a megabyte costs more than hashing a small file.
+    std::unique_ptr<char[]> pBuffer(new char[kFileReadBytes]);
     size_t nRead;
-    while ((nRead = std::fread(buffer.data(), 1, buffer.size(), fp)) > 0)
-        sha.Update(buffer.data(), nRead);
+    while ((nRead = std::fread(pBuffer.get(), 1, kFileReadBytes, fp)) > 0)
+        sha.Update(pBuffer.get(), nRead);
     bool bReadError = std::ferror(fp) != 0;
     std::fclose(fp);
     if (bReadError)
