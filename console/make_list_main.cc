@@ -103,18 +103,51 @@ int FileError(const std::string& strError) {
     return 1;
 }
 
-bool WriteFile(const std::string& strPath, const std::string& strText) {
-    std::string strTemp = strPath + ".tmp";
-    FILE* fp = fopen(strTemp.c_str(), "wb");
-    if (fp == nullptr)
-        return false;
-    bool bOk = fwrite(strText.data(), 1, strText.size(), fp) == strText.size();
-    bOk = fclose(fp) == 0 && bOk;
-    bOk = bOk && platform::MoveFileReplace(strTemp, strPath);
-    if (!bOk)
-        platform::DeleteFile(strTemp);
-    return bOk;
-}
+// The list is written beside its place and moved there only when whole;
+// anything else removes it.
+class COutputFile {
+public:
+    explicit COutputFile(const std::string& strPath)
+        : m_strPath(strPath), m_strTemp(strPath + ".tmp") {}
+    ~COutputFile() {
+        if (m_fp != nullptr)
+            fclose(m_fp);
+        if (!m_bCommitted)
+            platform::DeleteFile(m_strTemp);
+    }
+    COutputFile(const COutputFile&) = delete;
+    COutputFile& operator=(const COutputFile&) = delete;
+
+    bool Open(platform::FileStatus* pStatus) {
+        m_fp = fopen(m_strTemp.c_str(), "w+b");
+        return m_fp != nullptr && platform::GetFileStatus(m_strTemp, pStatus);
+    }
+    bool Write(std::string_view strText) {
+        m_nBytes += strText.size();
+        return fwrite(strText.data(), 1, strText.size(), m_fp) == strText.size();
+    }
+    uint64_t Bytes() const { return m_nBytes; }
+    // Everything written so far, read back.
+    bool ReadBack(std::string* pstrText) {
+        pstrText->resize(m_nBytes);
+        return fflush(m_fp) == 0 && fseek(m_fp, 0, SEEK_SET) == 0 &&
+               fread(pstrText->data(), 1, m_nBytes, m_fp) == m_nBytes &&
+               fseek(m_fp, 0, SEEK_END) == 0;
+    }
+    bool Commit() {
+        bool bClosed = fclose(m_fp) == 0;
+        m_fp = nullptr;
+        m_bCommitted = bClosed && platform::MoveFileReplace(m_strTemp, m_strPath);
+        return m_bCommitted;
+    }
+
+private:
+    std::string m_strPath;
+    std::string m_strTemp;
+    FILE* m_fp = nullptr;
+    uint64_t m_nBytes = 0;
+    bool m_bCommitted = false;
+};
 
 // Creates strPath with the given mode; fails when it exists already.
 bool WriteNewFile(const std::string& strPath, const std::string& strText, mode_t nMode) {
@@ -312,13 +345,8 @@ int main(int argc, char** argv) {
         ++nWarnings;
         fprintf(stderr, "%s: warning: %s\n", kProgramName, strText.c_str());
     };
-    std::string strList, strError;
-    if (!BuildListFile(options, &strList, &strError))
-        return FileError(strError);
-    if (bStrict && nWarnings > 0)
-        return FileError(std::to_string(nWarnings) + " warning(s) under --strict: no list written");
+    std::string strPem;
     if (!strKeyFile.empty()) {
-        std::string strPem;
         if (!ReadKeyFile(strKeyFile, &strPem))
             return FileError("cannot read the key " + strKeyFile);
         int64_t nNow = platform::SystemClock().NowUnixMs() / 1000;
@@ -326,13 +354,36 @@ int main(int argc, char** argv) {
             header.nVersion = static_cast<uint64_t>(nNow);
         if (nExpiryDays != 0)
             header.nExpires = nNow + static_cast<int64_t>(nExpiryDays) * kSecondsPerDay;
-        strList = FormatListHeader(header) + strList;
+    }
+    COutputFile output(strOutput);
+    platform::FileStatus stOutput;
+    if (!output.Open(&stOutput))
+        return FileError("cannot write " + strOutput);
+    options.vecSkipFiles.push_back({stOutput.nDevice, stOutput.nInode});
+    bool bWritten = strPem.empty() || output.Write(FormatListHeader(header));
+    std::string strError;
+    auto sink = [&output, &bWritten](std::string_view strText) {
+        bWritten = bWritten && output.Write(strText);
+        return bWritten;
+    };
+    if (!BuildListFile(options, sink, &strError))
+        return FileError(bWritten ? strError : "cannot write " + strOutput);
+    if (bStrict && nWarnings > 0)
+        return FileError(std::to_string(nWarnings) + " warning(s) under --strict: no list written");
+    if (!strPem.empty()) {
+        // The signature covers every byte: the list is read back once, at most
+        // the clients' limit, to sign it.
+        std::string strList;
+        if (!output.ReadBack(&strList))
+            return FileError("cannot read back " + strOutput);
+        size_t nSigned = strList.size();
         if (!SignListText(&strList, strPem, &strError))
             return FileError(strKeyFile + ": " + strError);
-        if (strList.size() > kMaxListFileBytes)
+        bWritten = output.Write(std::string_view(strList).substr(nSigned));
+        if (output.Bytes() > kMaxListFileBytes)
             return FileError("the signed list is larger than clients read");
     }
-    if (!WriteFile(strOutput, strList))
+    if (!bWritten || !output.Commit())
         return FileError("cannot write " + strOutput);
     return 0;
 }

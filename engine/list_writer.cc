@@ -28,6 +28,8 @@ std::string ErrorText(int nError) {
                                                            : "error " + std::to_string(nError);
 }
 
+// The text goes to the sink in blocks of about this size.
+constexpr size_t kSinkBlockBytes = 256 * 1024;
 constexpr char kListHeaderComment[] =
     "# Written by TidewellMakeList: source,target,system,type,time,size,sha256,encoding\n";
 // The latest time a record can name: 9999-12-31 23:59:59 GMT.
@@ -143,13 +145,14 @@ std::string Shown(const std::string& strPath) {
 
 class CListBuilder {
 public:
-    explicit CListBuilder(const ListWriterOptions& options) : m_options(options) {
+    CListBuilder(const ListWriterOptions& options, const ListTextSink& sink)
+        : m_options(options), m_sink(sink) {
         m_vecRules = options.vecRules;
         for (const ListWriterRule& rule : DefaultListRules())
             m_vecRules.push_back(rule);
     }
 
-    bool Build(std::string* pstrList, std::string* pstrError);
+    bool Build(std::string* pstrError);
 
 private:
     struct PendingLink {
@@ -158,8 +161,10 @@ private:
     };
 
     const ListWriterOptions& m_options;
+    const ListTextSink& m_sink;
     std::vector<ListWriterRule> m_vecRules;
-    std::string m_strList;
+    std::string m_strBlock;  // text not yet handed to the sink
+    uint64_t m_nListBytes = 0;
     size_t m_nRecords = 0;
     // Every real folder walked, by device and inode, with the path it was listed under.
     std::map<std::pair<uint64_t, uint64_t>, std::string> m_mapFolders;
@@ -174,6 +179,7 @@ private:
     bool AddFile(const std::string& strPath, const std::string& strRel,
                  const platform::FileStatus& st);
     bool AddLine(const std::string& strLine);
+    bool Flush();
     bool IsExcluded(const std::string& strRel) const;
     // Leaves a file out with a warning, or fails the list; false to stop.
     bool Unlistable(const std::string& strRel, const std::string& strReason);
@@ -204,13 +210,23 @@ bool CListBuilder::AddLine(const std::string& strLine) {
                      " files, the most clients read";
         return false;
     }
-    if (m_strList.size() + strLine.size() + 1 > kMaxListFileBytes) {
+    m_nListBytes += strLine.size() + 1;
+    if (m_nListBytes > kMaxListFileBytes) {
         m_strError = "the list would be larger than " + std::to_string(kMaxListFileBytes) +
                      " bytes, the most clients read (--no-hash makes it smaller)";
         return false;
     }
-    m_strList += strLine;
-    m_strList += '\n';
+    m_strBlock += strLine;
+    m_strBlock += '\n';
+    return m_strBlock.size() < kSinkBlockBytes || Flush();
+}
+
+bool CListBuilder::Flush() {
+    if (!m_strBlock.empty() && !m_sink(m_strBlock)) {
+        m_strError = "cannot write the list";
+        return false;
+    }
+    m_strBlock.clear();
     return true;
 }
 
@@ -259,6 +275,11 @@ bool CListBuilder::Walk(const std::string& strDir, const std::string& strRel, si
         }
         if (!st.bRegular) {
             Warn(Shown(strChildRel) + " left out: not a file or folder (a fifo, socket or device)");
+            continue;
+        }
+        auto key = std::make_pair(st.nDevice, st.nInode);
+        if (std::find(m_options.vecSkipFiles.begin(), m_options.vecSkipFiles.end(), key) !=
+            m_options.vecSkipFiles.end()) {
             continue;
         }
         // With gzip_static the server answers "x" with "x.gz": one record for both.
@@ -327,8 +348,9 @@ bool CListBuilder::AddFile(const std::string& strPath, const std::string& strRel
     return AddLine(strLine);
 }
 
-bool CListBuilder::Build(std::string* pstrList, std::string* pstrError) {
-    m_strList = kListHeaderComment;
+bool CListBuilder::Build(std::string* pstrError) {
+    m_strBlock = kListHeaderComment;
+    m_nListBytes = m_strBlock.size();
     platform::FileStatus st;
     if (!platform::GetFileStatus(m_options.strReleaseDir, &st) || !st.bDirectory) {
         *pstrError = "cannot read folder " + m_options.strReleaseDir;
@@ -356,11 +378,10 @@ bool CListBuilder::Build(std::string* pstrList, std::string* pstrError) {
             bOk = AddLine(strLine);
         }
     }
-    if (!bOk) {
+    if (!bOk || !Flush()) {
         *pstrError = m_strError;
         return false;
     }
-    *pstrList = std::move(m_strList);
     return true;
 }
 
@@ -422,7 +443,20 @@ bool FormatListRecord(const ListRecord& record, std::string* pstrLine, std::stri
     return true;
 }
 
+bool BuildListFile(const ListWriterOptions& options, const ListTextSink& sink,
+                   std::string* pstrError) {
+    return CListBuilder(options, sink).Build(pstrError);
+}
+
 bool BuildListFile(const ListWriterOptions& options, std::string* pstrList,
                    std::string* pstrError) {
-    return CListBuilder(options).Build(pstrList, pstrError);
+    std::string strList;
+    ListTextSink sink = [&strList](std::string_view strText) {
+        strList += strText;
+        return true;
+    };
+    if (!BuildListFile(options, sink, pstrError))
+        return false;
+    *pstrList = std::move(strList);
+    return true;
 }

@@ -10,8 +10,11 @@
 // not read back or request is refused, or left out with a warning.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 struct ListWriterRule {
@@ -34,6 +37,8 @@ struct ListWriterOptions {
     // A file whose record clients could not read back is left out with a
     // warning instead of failing the whole list.
     bool bSkipUnlistable = false;
+    // Files never listed, by device and inode: the list being written.
+    std::vector<std::pair<uint64_t, uint64_t>> vecSkipFiles;
     // Told each thing left out, one line without line end. May be empty.
     std::function<void(const std::string&)> onWarning;
 };
@@ -47,7 +52,15 @@ constexpr size_t kRequestPathReserve = 64;
 // The rules every list gets after the publisher's own.
 std::vector<ListWriterRule> DefaultListRules();
 
-// Builds the list text. False with a message in *pstrError on failure.
+// Receives the list text in order, a block at a time, as the release is
+// read, so a large release needs little memory; false stops the writing.
+using ListTextSink = std::function<bool(std::string_view strText)>;
+
+// Writes the list text to sink. False with a message in *pstrError on
+// failure; what the sink took is then to be thrown away.
+bool BuildListFile(const ListWriterOptions& options, const ListTextSink& sink,
+                   std::string* pstrError);
+// The same into one string.
 bool BuildListFile(const ListWriterOptions& options, std::string* pstrList, std::string* pstrError);
 
 // One file's record as the writer sees it.
