@@ -205,17 +205,16 @@ bool CListBuilder::Unlistable(const std::string& strRel, const std::string& strR
 }
 
 bool CListBuilder::AddLine(const std::string& strLine) {
-    if (++m_nRecords > kMaxListRecords) {
-        m_strError = "the release holds more than " + std::to_string(kMaxListRecords) +
-                     " files, the most clients read";
-        return false;
-    }
+    // A list past what clients read is still written (a publisher may split
+    // it later), with one warning each; --strict refuses it.
+    if (++m_nRecords == kMaxListRecords + 1)
+        Warn("the release holds more than " + std::to_string(kMaxListRecords) +
+             " files, the most clients read");
+    uint64_t nBefore = m_nListBytes;
     m_nListBytes += strLine.size() + 1;
-    if (m_nListBytes > kMaxListFileBytes) {
-        m_strError = "the list would be larger than " + std::to_string(kMaxListFileBytes) +
-                     " bytes, the most clients read (--no-hash makes it smaller)";
-        return false;
-    }
+    if (nBefore <= kMaxListFileBytes && m_nListBytes > kMaxListFileBytes)
+        Warn("the list is larger than " + std::to_string(kMaxListFileBytes) +
+             " bytes, the most clients read (--no-hash makes it smaller)");
     m_strBlock += strLine;
     m_strBlock += '\n';
     return m_strBlock.size() < kSinkBlockBytes || Flush();
