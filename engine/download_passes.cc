@@ -7,6 +7,7 @@
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
 #include "engine/leftovers.h"
+#include "engine/resume.h"
 #include "engine/sync_engine.h"
 #include "log/my_log.h"
 #include "platform/file_system.h"
@@ -159,10 +160,18 @@ void CSyncEngine::RemoveLeftovers() {
         if (nSep != std::string::npos && nSep > 0)
             setFolders.insert(pItem->m_strTargetFile.substr(0, nSep));
     }
+    // Parts of large files this run is about to fetch are resumed, not swept.
+    std::set<std::string> setKeep;
+    for (const FileItem* pItem : m_ToDownloadFileItemList) {
+        if (ResumableSize(*pItem) > 0) {
+            setKeep.insert(PartPathOf(pItem->m_strTargetFile));
+            setKeep.insert(PartMetaPathOf(pItem->m_strTargetFile));
+        }
+    }
     std::string strRoot = m_pCfg->m_strLocalBaseDir;
     while (strRoot.size() > 1 && strRoot.back() == platform::kPathSep)
         strRoot.pop_back();
-    int nRemoved = RemoveLeftoverTempFiles(strRoot, setFolders);
+    int nRemoved = RemoveLeftoverTempFiles(strRoot, setFolders, setKeep);
     if (nRemoved > 0) {
         TideLog(2, "CSyncEngine::ProcDownloadFilesInListFromServer> %d leftover file(s) removed",
                 nRemoved);

@@ -66,6 +66,22 @@ bool IsTargetByte(unsigned char c) {
     return std::strchr("-._~!$&'()*+,;=:@/?", c) != nullptr && c != '\0';
 }
 
+// Header lines a caller adds: "Name: value", printable bytes only, bounded.
+bool AreHeaderLinesSafe(const std::vector<std::string>& vecLines) {
+    for (const std::string& strLine : vecLines) {
+        if (strLine.empty() || strLine.size() > kMaxExtraHeaderBytes ||
+            strLine.find(':') == std::string::npos) {
+            return false;
+        }
+        for (char c : strLine) {
+            auto b = static_cast<unsigned char>(c);
+            if (b < 0x20 || b == 0x7F)
+                return false;
+        }
+    }
+    return true;
+}
+
 std::string CutText(std::string str) {
     if (str.size() > kMaxErrorTextBytes)
         str.resize(kMaxErrorTextBytes);
@@ -95,7 +111,7 @@ public:
     bool IsReady() const { return m_pEasy != nullptr && m_pMulti != nullptr && m_pHeaders; }
     void SetTimeouts(uint32_t dwConnectMs, uint32_t dwSendMs, uint32_t dwRecvMs) override;
     HttpResponse Request(const std::string& strMethod, const std::string& strPath, bool bIgnoreCert,
-                         IHttpBodySink* pSink) override;
+                         IHttpBodySink* pSink, const HttpRequestOptions& options) override;
 
 private:
     // State of the request under way; the callbacks write it.
@@ -189,13 +205,33 @@ void CCurlHttpConnection::SetTimeouts(uint32_t dwConnectMs, uint32_t dwSendMs, u
 }
 
 HttpResponse CCurlHttpConnection::Request(const std::string& strMethod, const std::string& strPath,
-                                          bool bIgnoreCert, IHttpBodySink* pSink) {
+                                          bool bIgnoreCert, IHttpBodySink* pSink,
+                                          const HttpRequestOptions& options) {
     Transfer transfer;
     transfer.pSink = pSink;
-    if (strPath.size() > kMaxRequestPathBytes || (strMethod != "HEAD" && strMethod != "GET")) {
+    if (strPath.size() > kMaxRequestPathBytes || (strMethod != "HEAD" && strMethod != "GET") ||
+        !AreHeaderLinesSafe(options.vecHeaders)) {
         transfer.response.nErrCode = kInetErrInvalidUrl;
-        transfer.response.strErrText = "Request path too long or method not supported";
+        transfer.response.strErrText = "Request path too long, method or header not supported";
         return transfer.response;
+    }
+    // The extra lines go after the usual ones, for this request only.
+    curl_slist* pHeaders = m_pHeaders;
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> pExtra(nullptr,
+                                                                       &curl_slist_free_all);
+    if (!options.vecHeaders.empty()) {
+        curl_slist* pList = curl_slist_append(nullptr, kAcceptHeader);
+        for (const std::string& strLine : options.vecHeaders) {
+            if (pList != nullptr)
+                pList = curl_slist_append(pList, strLine.c_str());
+        }
+        if (pList == nullptr) {
+            transfer.response.nErrCode = kInetErrInternal;
+            transfer.response.strErrText = "Out of memory";
+            return transfer.response;
+        }
+        pExtra.reset(pList);
+        pHeaders = pList;
     }
     // An IPv6 address stands in brackets in a URL.
     bool bIpv6 = m_settings.strHost.find(':') != std::string::npos;
@@ -218,12 +254,14 @@ HttpResponse CCurlHttpConnection::Request(const std::string& strMethod, const st
         return transfer.response;
     }
 
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, pHeaders);
     m_pTransfer = &transfer;
     Touch();
     CURLcode eResult = CURLE_OK;
     if (RunTransfer(&eResult))
         FinishResponse(eResult);
     m_pTransfer = nullptr;
+    curl_easy_setopt(m_pEasy, CURLOPT_HTTPHEADER, m_pHeaders);
     return transfer.response;
 }
 

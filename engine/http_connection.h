@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Request paths longer than this are refused before anything is sent.
 constexpr size_t kMaxRequestPathBytes = 1023;
@@ -91,6 +92,15 @@ public:
     virtual bool OnBodyData(const char* pData, size_t nSize) = 0;
 };
 
+// What one request sends besides the usual headers: validators and ranges
+// ("If-None-Match: ...", "Range: bytes=...").
+struct HttpRequestOptions {
+    std::vector<std::string> vecHeaders;  // "Name: value", no line breaks
+};
+// Longest extra header line; a longer one (or one with a control byte) makes
+// the request "not opened".
+constexpr size_t kMaxExtraHeaderBytes = 2048;
+
 struct HttpConnectionSettings {
     std::string strHost;
     int nPort = 80;
@@ -111,9 +121,10 @@ public:
     // strMethod "HEAD" or "GET"; strPath is sent after a "/" in the request
     // line, with bytes that cannot stand there escaped. bIgnoreCert switches
     // every certificate check off for this request. pSink may be null (the
-    // body is then dropped).
+    // body is then dropped). options adds headers to this request only.
     virtual HttpResponse Request(const std::string& strMethod, const std::string& strPath,
-                                 bool bIgnoreCert, IHttpBodySink* pSink) = 0;
+                                 bool bIgnoreCert, IHttpBodySink* pSink,
+                                 const HttpRequestOptions& options = HttpRequestOptions()) = 0;
 };
 
 // The libcurl connection; null when the client cannot be set up.

@@ -8,7 +8,7 @@ namespace {
 // Folder depth the sweep goes down to; deeper trees are not ours to clean.
 constexpr int kMaxSweepDepth = 64;
 
-int SweepFolder(const std::string& strDir, int nDepth) {
+int SweepFolder(const std::string& strDir, int nDepth, const std::set<std::string>& setKeep) {
     std::vector<platform::DirEntry> vecEntries;
     if (!platform::ListDirectory(strDir, &vecEntries))
         return 0;
@@ -17,10 +17,10 @@ int SweepFolder(const std::string& strDir, int nDepth) {
         std::string strPath = platform::JoinPath(strDir, entry.strName);
         if (entry.bDirectory) {
             if (nDepth > 0 && nDepth < kMaxSweepDepth)
-                nRemoved += SweepFolder(strPath, nDepth + 1);
+                nRemoved += SweepFolder(strPath, nDepth + 1, setKeep);
             continue;
         }
-        if (!IsLeftoverTempName(entry.strName))
+        if (!IsLeftoverTempName(entry.strName) || setKeep.count(strPath) != 0)
             continue;
         if (platform::DeleteFile(strPath)) {
             TideLog(2, "RemoveLeftoverTempFiles> Removed a leftover of a cut-off run: %s",
@@ -45,14 +45,15 @@ bool IsLeftoverTempName(const std::string& strName) {
     return strName.find(".gztmp") != std::string::npos;
 }
 
-int RemoveLeftoverTempFiles(const std::string& strRoot, const std::set<std::string>& setFolders) {
+int RemoveLeftoverTempFiles(const std::string& strRoot, const std::set<std::string>& setFolders,
+                            const std::set<std::string>& setKeep) {
     // Depth 1 walks the tree below the root; depth 0 looks at one folder only.
-    int nRemoved = strRoot.empty() ? 0 : SweepFolder(strRoot, 1);
+    int nRemoved = strRoot.empty() ? 0 : SweepFolder(strRoot, 1, setKeep);
     for (const std::string& strDir : setFolders) {
         bool bInTree = !strRoot.empty() && strDir.rfind(strRoot, 0) == 0 &&
                        (strDir.size() == strRoot.size() || strDir[strRoot.size()] == platform::kPathSep);
         if (!bInTree)
-            nRemoved += SweepFolder(strDir, 0);
+            nRemoved += SweepFolder(strDir, 0, setKeep);
     }
     return nRemoved;
 }

@@ -14,9 +14,11 @@
 bool IsLeftoverTempName(const std::string& strName);
 
 // Removes leftover temporary files in the folder tree strRoot (symbolic
-// links are not followed) and directly in each folder of setFolders.
+// links are not followed) and directly in each folder of setFolders, but
+// not those named in setKeep (parts of downloads still to be resumed).
 // Returns how many were removed.
-int RemoveLeftoverTempFiles(const std::string& strRoot, const std::set<std::string>& setFolders);
+int RemoveLeftoverTempFiles(const std::string& strRoot, const std::set<std::string>& setFolders,
+                            const std::set<std::string>& setKeep = {});
 
 // Flushes the file systems that hold the given paths to the disk, each once.
 // False when a flush failed.

@@ -15,6 +15,7 @@
 #include "app/tide_cfg.h"
 #include "engine/list_limits.h"
 #include "engine/list_signature.h"
+#include "engine/list_validator.h"
 #include "engine/sync_engine.h"
 #include "log/my_log.h"
 #include "platform/clock.h"
@@ -490,10 +491,13 @@ int CSyncEngine::DownloadAndMergeListFile() {
     std::string strInstalled = g_ListFileItem.m_strTargetFile;
     std::string strStaged = strInstalled + kStagedListSuffix;
     g_ListFileItem.m_strTargetFile = strStaged;
+    // Asked for only if changed since the installed copy was fetched, and
+    // gzip-encoded where the server has it so.
+    ListGetExchange exchange = PrepareListGet(strInstalled, kMaxListFileBytes);
     int nErrCode = 0;
     std::string strErrText;
-    int nRet =
-        DownloadOneFileFromServer(g_ListFileItem, pApp->m_bIgnoreCertError, &nErrCode, &strErrText);
+    int nRet = DownloadOneFileFromServer(g_ListFileItem, pApp->m_bIgnoreCertError, &nErrCode,
+                                         &strErrText, 0, 0, &exchange);
     // The question is asked only in the mode that wants it, for a certificate error.
     if (nRet < 0 && AskCertificateQuestion(nErrCode, strErrText)) {
         TideLog(2,
@@ -502,7 +506,7 @@ int CSyncEngine::DownloadAndMergeListFile() {
         pApp->m_bIgnoreCertError = 1;
         nErrCode = 0;
         strErrText.clear();
-        nRet = DownloadOneFileFromServer(g_ListFileItem, 1, &nErrCode, &strErrText);
+        nRet = DownloadOneFileFromServer(g_ListFileItem, 1, &nErrCode, &strErrText, 0, 0, &exchange);
     }
     g_ListFileItem.m_strTargetFile = strInstalled;
     if (nRet < 0) {
@@ -513,13 +517,21 @@ int CSyncEngine::DownloadAndMergeListFile() {
         return -1;
     }
 
+    // Unchanged on the server: the installed copy is what the GET would give.
+    bool bUnchanged = nRet == kNotModified;
     if (m_pDlg != nullptr)
         m_pDlg->SetStatusText("리스트 파일 내용 정리중...");
-    nRet = GetFileListFileFromFile(strStaged, m_DownFileItemList, m_RegFileItemList);
-    if (nRet == 0 && !platform::MoveFileReplace(strStaged, strInstalled)) {
-        TideLog(4, "CSyncEngine::DownloadAndMergeListFileFromServer> MoveFile(%s) Fail, ErrNo = %d",
-                strInstalled.c_str(), platform::GetLastSystemError());
-        nRet = -1;
+    nRet = GetFileListFileFromFile(bUnchanged ? strInstalled : strStaged, m_DownFileItemList,
+                                   m_RegFileItemList);
+    if (nRet == 0 && !bUnchanged) {
+        if (!platform::MoveFileReplace(strStaged, strInstalled)) {
+            TideLog(4,
+                    "CSyncEngine::DownloadAndMergeListFileFromServer> MoveFile(%s) Fail, ErrNo = %d",
+                    strInstalled.c_str(), platform::GetLastSystemError());
+            nRet = -1;
+        } else {
+            SaveListValidator(strInstalled, exchange);
+        }
     }
     if (nRet < 0) {
         platform::DeleteFile(strStaged);

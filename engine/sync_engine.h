@@ -19,6 +19,7 @@
 
 class CTideCfg;
 class IHttpConnection;
+struct ListGetExchange;
 struct UpdatePlan;
 
 using FileItemList = std::list<std::unique_ptr<FileItem>>;
@@ -64,9 +65,13 @@ public:
                           int* pbSizeUnknown, int* pnGzip);
     // HEAD request for an item, with the certificate question.
     int GetServerFileInfo(FileItem& item);
-    // GET of one item into its target. Results 0 .. -10.
+    // GET of one item into its target. Results 0 .. -10; with pList (the
+    // list file's GET, conditional) also kNotModified when the server
+    // answered 304 and nothing was written.
     int DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int* pnErrCode,
-                                  std::string* pstrErrText, int nIndex = 0, int nCount = 0);
+                                  std::string* pstrErrText, int nIndex = 0, int nCount = 0,
+                                  ListGetExchange* pList = nullptr);
+    static constexpr int kNotModified = 1;
     std::string EncodeUrl(const std::string& strPath) const;
     // Asks whether to go on despite a certificate error when the settings
     // say so; true when the request is to be repeated ignoring it.
