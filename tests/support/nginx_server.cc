@@ -16,7 +16,8 @@ constexpr int kQuitGraceMs = 1000;
 constexpr int kLogWaitMs = 2000;
 
 constexpr const char kLogFormat[] =
-    "'$connection $connection_requests $status $request_method $request_uri \"$request\"'";
+    "'$connection $connection_requests $status $bytes_sent $request_method $request_uri "
+    "\"$request\"'";
 
 }  // namespace
 
@@ -132,8 +133,8 @@ std::vector<NginxAccessEntry> CNginxServer::AccessLog(size_t nAtLeast) const {
     for (const std::string& strLine : AccessLogLines(nAtLeast)) {
         std::istringstream in(strLine);
         NginxAccessEntry entry;
-        in >> entry.nConnection >> entry.nRequestNo >> entry.nStatus >> entry.strMethod >>
-            entry.strUri;
+        in >> entry.nConnection >> entry.nRequestNo >> entry.nStatus >> entry.nBytesSent >>
+            entry.strMethod >> entry.strUri;
         size_t nQuote = strLine.find('"');
         if (nQuote != std::string::npos && strLine.size() > nQuote + 1) {
             entry.strRequest = strLine.substr(nQuote + 1, strLine.size() - nQuote - 2);

@@ -31,6 +31,7 @@ struct NginxAccessEntry {
     long nConnection = 0;  // serial number of the connection ($connection)
     long nRequestNo = 0;   // number of the request on it, from 1
     int nStatus = 0;
+    long long nBytesSent = 0;  // headers and body, as nginx counts them
     std::string strMethod;
     std::string strUri;      // the request target as received
     std::string strRequest;  // the whole request line, as nginx logs it
