@@ -57,7 +57,8 @@ protected:
             "location /rel/err/ { if (-f $document_root/fault) { return 500; } }\n"
             "location /rel/cut/ { if (-f $document_root/fault) {\n"
             "    rewrite ^ /short/x break; proxy_pass " + strUp + "; } }\n"
-            "location /rel/hang/ { proxy_pass " + strUp + "/silent/; }\n";
+            "location /rel/hang/ { proxy_pass " + strUp + "/silent/; }\n"
+            "location /rel/big/ { if (-f $document_root/slow) { set $limit_rate 1m; } }\n";
         UpdateRunTest::SetUp();
     }
 
@@ -313,4 +314,43 @@ TEST_F(FaultMatrixTest, StopWhileWaitingForAHungProgram) {
     ASSERT_GT(nChild, 0);
     EXPECT_EQ(kill(nChild, 0), 0) << "the program runs on";
     kill(nChild, SIGKILL);
+}
+
+// kill -9 in the middle of a large download: the next run asks only for the
+// rest, and the file is the served one, byte for byte. Parts of files the
+// list no longer names go.
+TEST_F(FaultMatrixTest, KilledLargeDownloadResumes) {
+    std::string strData;
+    std::mt19937 random(12);
+    for (size_t i = 0; i < (4u << 20); ++i)
+        strData += static_cast<char>(random() >> 24);
+    WriteRelease("big/big.bin", strData);
+    MakeList();
+    m_dir.WriteFile(m_strInstallName + "/big/.gone.bin.tidewell-part", "old part");
+    m_dir.WriteFile(m_strInstallName + "/big/.gone.bin.tidewell-part.meta", "old meta");
+    m_nginx.WriteFile("slow", "");
+    std::string strPart = Installed("big/.big.bin.tidewell-part");
+    int nPid = Start("1");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    platform::FileStatus part;
+    while (std::chrono::steady_clock::now() < deadline &&
+           !(platform::GetFileStatus(strPart, &part) && part.nSize >= (1u << 20))) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(nPid, SIGKILL);
+    Wait(nPid);
+    ASSERT_TRUE(platform::GetFileStatus(strPart, &part));
+    ASSERT_LT(part.nSize, strData.size());
+    EXPECT_TRUE(platform::FileExists(strPart + ".meta"));
+
+    platform::DeleteFile(m_nginx.DocRoot() + "/slow");
+    NewRequests();
+    RunResult run = Run("1");
+    ASSERT_EQ(run.nExit, 0) << run.strOutput << Log();
+    EXPECT_EQ(ReadWholeFile(Installed("big/big.bin")), strData);
+    EXPECT_EQ(Leftovers(m_strInstall), std::vector<std::string>{});
+    std::vector<NginxAccessEntry> vecGets = m_nginx.AccessLogFor("/rel/big/big.bin", 2);
+    ASSERT_EQ(vecGets.size(), 2u);
+    EXPECT_EQ(vecGets[1].nStatus, 206);
+    EXPECT_LT(vecGets[1].nBytesSent, static_cast<long long>(strData.size() - part.nSize + 1024));
 }

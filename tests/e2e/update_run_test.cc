@@ -2,6 +2,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <ctime>
+#include <functional>
 #include <thread>
 
 #include "platform/file_system.h"
@@ -323,4 +325,87 @@ TEST_F(OddFolderRunTest, ToolGetsTheFolderAsOneArgument) {
     ASSERT_EQ(run.nExit, 0) << run.strOutput << Log();
     ASSERT_TRUE(WaitForPath(Installed("args"), 20));
     EXPECT_EQ(ReadWholeFile(Installed("args")), "1|" + m_strInstall + "|");
+}
+
+namespace {
+
+// The list as a publisher serves it at scale: its .gz beside it, sent to
+// clients that accept gzip.
+class ListAtScaleTest : public UpdateRunTest {
+protected:
+    void SetUp() override {
+        m_strExtraSnippet = "location = /rel/_listfile.txt { gzip_static on; }\n";
+        UpdateRunTest::SetUp();
+    }
+    std::string ServedList() const { return ReadWholeFile(m_strRelease + "/_listfile.txt"); }
+    // Gives a served file a time in the past, distinct for each nStep.
+    void Settle(const std::string& strRel, int nStep) {
+        RunShell("touch -d @" + std::to_string(std::time(nullptr) - 1000 + nStep) + " '" +
+                 m_strRelease + "/" + strRel + "'");
+    }
+};
+
+}  // namespace
+
+// {what changed since the last run} -> how nginx answers the list's GET;
+// the installation ends the same as after a whole GET every time.
+TEST_F(ListAtScaleTest, ListIsFetchedOnlyWhenItOrTheLocalCopyChanged) {
+    std::string strPadding;
+    for (int i = 0; i < 400; ++i)
+        strPadding += "# release notes line " + std::to_string(i) + " of the padding\n";
+    auto publish = [&](int nStep) {
+        MakeList();
+        AppendToList(strPadding);
+        Settle("_listfile.txt", nStep);
+    };
+    std::string strList = Installed("_listfile.txt");
+    struct Step {
+        const char* pszName;
+        std::function<void()> fnBefore;
+        int nListStatus;
+    } const kSteps[] = {
+        {"first run", [&] { WriteRelease("a.txt", "a"); publish(1); }, 200},
+        {"nothing changed", [] {}, 304},
+        {"local copy edited",
+         [&] { m_dir.WriteFile(m_strInstallName + "/_listfile.txt", ServedList() + "x.txt\n"); },
+         200},
+        {"local copy cut short",
+         [&] { m_dir.WriteFile(m_strInstallName + "/_listfile.txt", ServedList().substr(0, 30)); },
+         200},
+        {"nothing changed again", [] {}, 304},
+        {"list republished", [&] { WriteRelease("b.txt", "b"); publish(2); }, 200},
+        {"list also as .gz",
+         [&] {
+             ASSERT_EQ(RunShell("gzip -k -f '" + m_strRelease + "/_listfile.txt'"), 0);
+             Settle("_listfile.txt.gz", 3);
+         },
+         200},
+        {"the .gz unchanged", [] {}, 304},
+    };
+    for (const Step& step : kSteps) {
+        SCOPED_TRACE(step.pszName);
+        step.fnBefore();
+        RunResult run = Run("1");
+        ASSERT_EQ(run.nExit, 0) << run.strOutput << Log();
+        EXPECT_EQ(ReadWholeFile(strList), ServedList());
+        EXPECT_EQ(ReadWholeFile(Installed("a.txt")), "a");
+        std::vector<NginxAccessEntry> vecRequests = NewRequests(2);
+        ASSERT_GE(vecRequests.size(), 2u);
+        EXPECT_EQ(vecRequests[1].strRequest, "GET /rel/_listfile.txt HTTP/1.1");
+        EXPECT_EQ(vecRequests[1].nStatus, step.nListStatus);
+        if (step.nListStatus == 304) {
+            // The same requests as before, and no list bytes.
+            EXPECT_EQ(vecRequests.size(), 2u);
+            EXPECT_LT(vecRequests[0].nBytesSent + vecRequests[1].nBytesSent, 2048);
+        }
+    }
+    EXPECT_EQ(ReadWholeFile(Installed("b.txt")), "b");
+    // The gzip-encoded list crossed the wire at a fraction of its size.
+    std::vector<NginxAccessEntry> vecAll = m_nginx.AccessLogFor("/rel/_listfile.txt", 0);
+    long long nGzipGet = 0;
+    for (const NginxAccessEntry& entry : vecAll) {
+        if (entry.strMethod == "GET" && entry.nStatus == 200)
+            nGzipGet = entry.nBytesSent;
+    }
+    EXPECT_LT(nGzipGet, static_cast<long long>(ServedList().size()) / 4);
 }
