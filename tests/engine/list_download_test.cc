@@ -4,6 +4,7 @@
 #include "platform/file_system.h"
 #include "tests/engine/http_test_support.h"
 #include "tests/support/nginx_server.h"
+#include "tests/support/python_servers.h"
 #include "tests/support/test_certs.h"
 
 namespace {
@@ -139,4 +140,21 @@ TEST_F(ListDownloadTest, CertificateErrorRefusedGivesMinus1) {
     EXPECT_EQ(0, m_app.m_bIgnoreCertError.load());
     EXPECT_EQ(0, CountLogLinesWith("Retry DownloadOneFileFromServer()"));
     EXPECT_EQ(1, CountLogLinesWith("Fail To Get List File, RetVal = -6"));
+}
+
+// A server that gives no ETag (Python's http.server): the GET is made
+// conditional with If-Modified-Since, and its 304 reads the installed copy.
+TEST_F(ListDownloadTest, ServerWithoutETagAnswers304ToIfModifiedSince) {
+    CTempDir www;
+    std::string strList = www.WriteFile("base/_listfile.txt", "c.txt,d/c.txt\n");
+    ASSERT_TRUE(platform::SetFileModifyTime(strList, 1700000000));
+    CPythonHttpServer python;
+    ASSERT_TRUE(python.Start(www.Path())) << python.Error();
+    InitEngine(python.Port());
+    for (int nRun = 0; nRun < 2; ++nRun) {
+        ASSERT_EQ(0, Run()) << nRun;
+        EXPECT_EQ(Strings{"c.txt"}, Sources()) << nRun;
+    }
+    EXPECT_EQ(1, CountLogLinesWith("Not modified since the installed copy (304)."));
+    EXPECT_EQ("c.txt,d/c.txt\n", ReadWholeFile(m_dir.Sub("install/_listfile.txt")));
 }
