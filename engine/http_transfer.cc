@@ -291,7 +291,8 @@ bool CDownloadSink::OpenPart(const HttpResponse& response, bool bContinue) {
         m_bResumable = m_bResumed = m_fp != nullptr;
         if (m_fp != nullptr) {
             TideLog(1, "%s'%s' >> Resumed at byte %llu of %llu.", kGetPrefix,
-                    m_item.m_strSourceFile.c_str(), static_cast<unsigned long long>(m_point.nOffset),
+                    m_item.m_strSourceFile.c_str(),
+                    static_cast<unsigned long long>(m_point.nOffset),
                     static_cast<unsigned long long>(m_nResumeSize));
             return true;
         }
@@ -586,7 +587,8 @@ int FetchOnce(CSyncEngine& engine, FileItem& item, const std::string& strPath,
     if (pList != nullptr)
         sink.LimitWritten(pList->nMaxBytes);
     HttpResponse response = engine.m_pHttpConnection->Request(
-        "GET", strEncoded, bIgnore, &sink, pList != nullptr ? pList->request : RangeRequestOf(point));
+        "GET", strEncoded, bIgnore, &sink,
+        pList != nullptr ? pList->request : RangeRequestOf(point));
     if (sink.NeedsStartOver())
         return kStartOver;
     // A local failure decides first: it is why the transfer was cut short.
@@ -596,8 +598,7 @@ int FetchOnce(CSyncEngine& engine, FileItem& item, const std::string& strPath,
     auto keepPart = [&] {
         if (sink.KeepPart()) {
             TideLog(2, "%s'%s' >> %llu bytes kept to resume from.", kGetPrefix,
-                    item.m_strSourceFile.c_str(),
-                    static_cast<unsigned long long>(sink.RawBytes()));
+                    item.m_strSourceFile.c_str(), static_cast<unsigned long long>(sink.RawBytes()));
         }
     };
     switch (response.eOutcome) {
@@ -728,8 +729,8 @@ int FetchOnce(CSyncEngine& engine, FileItem& item, const std::string& strPath,
 }  // namespace
 
 int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int* pnErrCode,
-                                           std::string* pstrErrText, int /*nIndex*/,
-                                           int /*nCount*/, ListGetExchange* pList) {
+                                           std::string* pstrErrText, int /*nIndex*/, int /*nCount*/,
+                                           ListGetExchange* pList) {
     *pnErrCode = 0;
     pstrErrText->clear();
     std::string strPath =
@@ -751,15 +752,15 @@ int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int*
     int nResult = FetchOnce(*this, item, strPath, strEncoded, bIgnore, nResumeSize, point, pList,
                             pnErrCode, pstrErrText);
     if (nResult == kStartOver) {
-        TideLog(2, "%s'%s' >> The part kept does not continue the server's file; downloading it "
-                   "whole.",
+        TideLog(2,
+                "%s'%s' >> The part kept does not continue the server's file; downloading it "
+                "whole.",
                 kGetPrefix, item.m_strSourceFile.c_str());
         DiscardPart(item.m_strTargetFile);
         *pnErrCode = 0;
         pstrErrText->clear();
-        nResult = FetchOnce(*this, item, strPath, strEncoded, bIgnore, nResumeSize, ResumePoint(), pList,
-                            pnErrCode, pstrErrText);
+        nResult = FetchOnce(*this, item, strPath, strEncoded, bIgnore, nResumeSize, ResumePoint(),
+                            pList, pnErrCode, pstrErrText);
     }
     return nResult;
 }
-

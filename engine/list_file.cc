@@ -506,7 +506,8 @@ int CSyncEngine::DownloadAndMergeListFile() {
         pApp->m_bIgnoreCertError = 1;
         nErrCode = 0;
         strErrText.clear();
-        nRet = DownloadOneFileFromServer(g_ListFileItem, 1, &nErrCode, &strErrText, 0, 0, &exchange);
+        nRet =
+            DownloadOneFileFromServer(g_ListFileItem, 1, &nErrCode, &strErrText, 0, 0, &exchange);
     }
     g_ListFileItem.m_strTargetFile = strInstalled;
     if (nRet < 0) {
@@ -525,9 +526,9 @@ int CSyncEngine::DownloadAndMergeListFile() {
                                    m_RegFileItemList);
     if (nRet == 0 && !bUnchanged) {
         if (!platform::MoveFileReplace(strStaged, strInstalled)) {
-            TideLog(4,
-                    "CSyncEngine::DownloadAndMergeListFileFromServer> MoveFile(%s) Fail, ErrNo = %d",
-                    strInstalled.c_str(), platform::GetLastSystemError());
+            TideLog(
+                4, "CSyncEngine::DownloadAndMergeListFileFromServer> MoveFile(%s) Fail, ErrNo = %d",
+                strInstalled.c_str(), platform::GetLastSystemError());
             nRet = -1;
         } else {
             SaveListValidator(strInstalled, exchange);

@@ -89,8 +89,8 @@ ListGetExchange PrepareListGet(const std::string& strListPath, uint64_t nMaxByte
 void SaveListValidator(const std::string& strListPath, const ListGetExchange& exchange) {
     std::string strPath = strListPath + kListValidatorSuffix;
     std::string strHash;
-    bool bUsable = IsSendableValidator(exchange.strETag) ||
-                   IsSendableValidator(exchange.strLastModified);
+    bool bUsable =
+        IsSendableValidator(exchange.strETag) || IsSendableValidator(exchange.strLastModified);
     if (bUsable && !IsSettled(exchange)) {
         TideLog(2, "%sThe list changed moments before it was fetched; the next GET is whole.",
                 kPrefix);
@@ -109,7 +109,8 @@ void SaveListValidator(const std::string& strListPath, const ListGetExchange& ex
     // Written aside and moved in, so a cut-off write leaves the old one or none.
     std::string strTemp = strPath + ".new";
     std::FILE* fp = std::fopen(strTemp.c_str(), "wb");
-    bool bOk = fp != nullptr && std::fwrite(strText.data(), 1, strText.size(), fp) == strText.size();
+    bool bOk =
+        fp != nullptr && std::fwrite(strText.data(), 1, strText.size(), fp) == strText.size();
     if (fp != nullptr)
         bOk = std::fclose(fp) == 0 && bOk;
     if (!bOk || !platform::MoveFileReplace(strTemp, strPath)) {

@@ -44,9 +44,8 @@ bool ParseMeta(const std::string& strData, const FileItem& item, uint64_t nSize,
                std::string* pstrValidator) {
     std::istringstream in(strData);
     std::string strMagic, strSource, strSize, strValidator, strEnd;
-    if (!std::getline(in, strMagic) || !std::getline(in, strSource) ||
-        !std::getline(in, strSize) || !std::getline(in, strValidator) ||
-        !std::getline(in, strEnd)) {
+    if (!std::getline(in, strMagic) || !std::getline(in, strSource) || !std::getline(in, strSize) ||
+        !std::getline(in, strValidator) || !std::getline(in, strEnd)) {
         return false;
     }
     if (strMagic != kMetaMagic || strEnd != kMetaEnd ||
@@ -104,8 +103,9 @@ ResumePoint FindResumePoint(const FileItem& item, uint64_t nSize) {
                   ParseMeta(strMeta, item, nSize, &strValidator);
     // An empty part or a whole one gains nothing from a range.
     if (!bMatch || status.nSize == 0 || status.nSize >= nSize) {
-        TideLog(2, "CSyncEngine::DownloadOneFileFromServer> '%s' >> Part of %llu bytes not "
-                   "resumable; removed.",
+        TideLog(2,
+                "CSyncEngine::DownloadOneFileFromServer> '%s' >> Part of %llu bytes not "
+                "resumable; removed.",
                 item.m_strSourceFile.c_str(), static_cast<unsigned long long>(status.nSize));
         DiscardPart(strTarget);
         return point;
