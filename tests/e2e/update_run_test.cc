@@ -364,7 +364,13 @@ TEST_F(ListAtScaleTest, ListIsFetchedOnlyWhenItOrTheLocalCopyChanged) {
         std::function<void()> fnBefore;
         int nListStatus;
     } const kSteps[] = {
-        {"first run", [&] { WriteRelease("a.txt", "a"); publish(1); }, 200},
+        {"first run",
+         [&] {
+             WriteRelease("a.txt", "a");
+             WriteRelease("Corvid@LoomhallKiro", kToolScript, true);
+             publish(1);
+         },
+         200},
         {"nothing changed", [] {}, 304},
         {"local copy edited",
          [&] { m_dir.WriteFile(m_strInstallName + "/_listfile.txt", ServedList() + "x.txt\n"); },
@@ -387,6 +393,9 @@ TEST_F(ListAtScaleTest, ListIsFetchedOnlyWhenItOrTheLocalCopyChanged) {
         step.fnBefore();
         RunResult run = Run("1");
         ASSERT_EQ(run.nExit, 0) << run.strOutput << Log();
+        // The tool it starts at its end has let go of the folder's lock.
+        ASSERT_TRUE(WaitForPath(Installed("tool-started"), 10));
+        platform::DeleteFile(Installed("tool-started"));
         EXPECT_EQ(ReadWholeFile(strList), ServedList());
         EXPECT_EQ(ReadWholeFile(Installed("a.txt")), "a");
         std::vector<NginxAccessEntry> vecRequests = NewRequests(2);
