@@ -16,11 +16,11 @@ namespace {
 
 // Keeps ".<name>.tidewell-part.meta" within the usual 255-byte name limit.
 constexpr size_t kMaxPartStemBytes = 200;
-constexpr char kMetaMagic[] = "tidewell-part 1";
+constexpr char kMetaMagic[] = "tidewell-resume 1";
 constexpr char kMetaEnd[] = "end";
 constexpr size_t kHashBlockBytes = 1024 * 1024;
 
-// The three lines after the magic one, as written by WritePartMeta.
+// The meta's lines; the last one is missing from a write that was cut off.
 std::string MetaText(const FileItem& item, uint64_t nSize, const std::string& strValidator) {
     return std::string(kMetaMagic) + "\nsource " + item.m_strSourceFile + "\nsize " +
            std::to_string(nSize) + "\nvalidator " + strValidator + "\n" + kMetaEnd + "\n";
