@@ -25,6 +25,22 @@ namespace platform {
 
 const char* const kExeSuffix = "";
 
+namespace {
+
+// A child whose exec failed reports the error and ends. It first closes every
+// descriptor but the report pipe, so that whatever it inherited (the
+// installation folder's lock among them) is free before the parent hears of
+// the failure and perhaps starts the next run. Async-signal-safe.
+[[noreturn]] void ReportExecFailure(int fdReport, int nErr) {
+    if (fdReport > 3)
+        syscall(SYS_close_range, 3U, static_cast<unsigned>(fdReport - 1), 0U);
+    syscall(SYS_close_range, static_cast<unsigned>(fdReport + 1), ~0U, 0U);
+    (void)!write(fdReport, &nErr, sizeof(nErr));
+    _exit(127);
+}
+
+}  // namespace
+
 bool InitSockets() {
     struct sigaction sa {};
     sa.sa_handler = SIG_IGN;
@@ -83,15 +99,10 @@ bool StartDetachedProcess(const std::string& strPath, const std::vector<std::str
         pid_t pidGrand = fork();
         if (pidGrand != 0)
             _exit(pidGrand < 0 ? 1 : 0);
-        if (!strWorkDir.empty() && chdir(strWorkDir.c_str()) != 0) {
-            int nErr = errno;
-            (void)!write(fds[1], &nErr, sizeof(nErr));
-            _exit(127);
-        }
+        if (!strWorkDir.empty() && chdir(strWorkDir.c_str()) != 0)
+            ReportExecFailure(fds[1], errno);
         execve(strPath.c_str(), argv.data(), environ);
-        int nErr = errno;
-        (void)!write(fds[1], &nErr, sizeof(nErr));
-        _exit(127);
+        ReportExecFailure(fds[1], errno);
     }
     close(fds[1]);
     int nChildErr = 0;
@@ -302,15 +313,10 @@ CProcess StartProcess(const std::string& strPath, const std::vector<std::string>
             sigset_t setAll;
             sigemptyset(&setAll);
             sigprocmask(SIG_SETMASK, &setAll, nullptr);
-            if (!strWorkDir.empty() && chdir(strWorkDir.c_str()) != 0) {
-                int nErr = errno;
-                (void)!write(errPipe[1], &nErr, sizeof(nErr));
-                _exit(127);
-            }
+            if (!strWorkDir.empty() && chdir(strWorkDir.c_str()) != 0)
+                ReportExecFailure(errPipe[1], errno);
             execve(strPath.c_str(), argv.data(), envp.data());
-            int nErr = errno;
-            (void)!write(errPipe[1], &nErr, sizeof(nErr));
-            _exit(127);
+            ReportExecFailure(errPipe[1], errno);
         }
         close(errPipe[1]);
         int nPid = static_cast<int>(pid);

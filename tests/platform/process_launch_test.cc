@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/folder_lock.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
 #include "tests/engine/launch_test_support.h"
@@ -62,6 +63,25 @@ TEST_F(ProcessHandleTest, StartFailuresAreReportedWithTheReason) {
     EXPECT_FALSE(badFolder.IsValid());
     EXPECT_EQ(platform::GetLastSystemError(), ENOENT);
     EXPECT_EQ(badFolder.Wait(0), CProcess::WaitResult::kFailed);
+}
+
+// A child whose exec failed must not hold the folder's lock on past the
+// failure: the next run would be refused as "already running".
+TEST_F(ProcessHandleTest, FailedStartLeavesNoCopyOfTheFolderLock) {
+    std::string strFolder = m_dir.Sub("install");
+    mkdir(strFolder.c_str(), 0755);
+    for (int nRound = 0; nRound < 40; ++nRound) {
+        {
+            platform::CFolderLock lock;
+            ASSERT_TRUE(lock.TryLock(strFolder));
+            if (nRound % 2 == 0)
+                EXPECT_FALSE(platform::StartProcess(m_dir.Sub("no-such-program"), {}).IsValid());
+            else
+                EXPECT_FALSE(platform::StartDetachedProcess(m_dir.Sub("no-such-program"), {}, ""));
+        }
+        platform::CFolderLock next;
+        ASSERT_TRUE(next.TryLock(strFolder)) << "round " << nRound;
+    }
 }
 
 TEST_F(ProcessHandleTest, ClosingTheHandleLeavesTheProgramRunningAndNoChildBehind) {
