@@ -28,6 +28,11 @@ if(TIDEWELL_TSAN)
     target_compile_options(tidewell_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
     target_link_options(tidewell_flags INTERFACE -fsanitize=thread)
 endif()
+if(TIDEWELL_COVERAGE)
+    # -O0 so every line the tests reach is counted where it stands.
+    target_compile_options(tidewell_flags INTERFACE --coverage -O0)
+    target_link_options(tidewell_flags INTERFACE --coverage)
+endif()
 target_link_libraries(tidewell_flags INTERFACE Threads::Threads)
 
 # Adds one source per OS for a platform interface: name.h with name-posix.cc

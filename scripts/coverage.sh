@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# coverage.sh BUILD_DIR: builds the project with TIDEWELL_COVERAGE, runs the
+# whole suite and prints the line and function coverage of the product's own
+# code (tests, benchmarks, fuzz targets and generated files left out).
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+dir="${1:?usage: coverage.sh BUILD_DIR}"
+"$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Debug -DTIDEWELL_COVERAGE=ON \
+    -DTIDEWELL_BUILD_BENCH=OFF || exit 1
+dir="$(cd "$dir" && pwd)"
+# Counts from an earlier run would add up with this one's.
+find "$dir" -name '*.gcda' -delete
+(cd "$dir" && ctest -j2 --timeout 600 2>&1 | tail -n 3)
+product='(app|log|util|engine|zip|platform|console|dialogs|controls)/'
+gcovr --root "$root" --object-directory "$dir" --filter "$root/$product" \
+    --exclude-unreachable-branches --print-summary --output /dev/null -j "$(nproc)"
