@@ -1,7 +1,6 @@
 // The settings dialog: what it loads and shows, the combo rules, the
 // edition check for the tool's file, and what Save and Cancel write.
 #include <QLineEdit>
-#include <QtTest>
 
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
@@ -11,6 +10,7 @@
 #include "dialogs/qt_front_end.h"
 #include "dialogs/setup_dlg.h"
 #include "tests/dialogs/dialog_test_util.h"
+#include "tests/support/qt_test.h"
 
 class SetupDlgTest : public QObject {
     Q_OBJECT
@@ -133,5 +133,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SetupDlgTest)
+TIDEWELL_QT_TEST(SetupDlgTest);
 #include "setup_dlg_test.moc"

@@ -1,13 +1,13 @@
-// The update prompt: its layout for the shipped pictures, the keyboard and
-// mouse rules, and the answers 6, 7 and 2.
+// The update prompt: the keyboard and mouse rules and the answers 6, 7
+// and 2, and its painting at a device-pixel ratio of 2.
 #include <QTimer>
-#include <QtTest>
 #include <functional>
 
 #include "app/message_box.h"
 #include "controls/image_static.h"
 #include "dialogs/update_prompt_dlg.h"
 #include "tests/dialogs/dialog_test_util.h"
+#include "tests/support/qt_test.h"
 
 class UpdatePromptTest : public QObject {
     Q_OBJECT
@@ -26,20 +26,6 @@ class UpdatePromptTest : public QObject {
     }
 
 private slots:
-    void layoutFollowsThePictures() {
-        CUpdateMessageBoxDlg dlg;
-        QVERIFY(dlg.HasPictures());
-        QCOMPARE(dlg.size(), QSize(340, 180));
-        // Three 100 x 38 choices 5 apart, centred, 10 above the bottom.
-        QCOMPARE(dlg.GetChoiceRect(0), QRect(15, 132, 100, 38));
-        QCOMPARE(dlg.GetChoiceRect(1), QRect(120, 132, 100, 38));
-        QCOMPARE(dlg.GetChoiceRect(2), QRect(225, 132, 100, 38));
-        QCOMPARE(dlg.GetButtonsRect(), QRect(14, 131, 312, 40));
-        QCOMPARE(dlg.GetLineRect(0), QRect(0, 50, 340, 14));
-        QCOMPARE(dlg.GetLineRect(2), QRect(0, 94, 340, 14));
-        QCOMPARE(dlg.GetFocusIndex(), 0);
-    }
-
     void keyboardChooses() {
         QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) { QTest::keyClick(&d, Qt::Key_Return); }),
                  kIdYes);
@@ -131,5 +117,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(UpdatePromptTest)
+TIDEWELL_QT_TEST(UpdatePromptTest);
 #include "update_prompt_test.moc"
