@@ -69,68 +69,60 @@ TEST_F(MyLogTest, DateAndStampFollowTheLocalTimeZone) {
               "2024/03/16=00:30:00.007 : WARN  late\n");
 }
 
-TEST_F(MyLogTest, ThresholdDropsLowerLevels) {
-    auto pLog = MakeLog();
-    EXPECT_EQ(pLog->GetLevel(), 1);
-    pLog->Log(1, "one");
-    pLog->SetLevel(3);
-    EXPECT_EQ(pLog->GetLevel(), 3);
-    for (int nLevel = 1; nLevel <= 5; ++nLevel) {
-        pLog->Log(nLevel, "level %d", nLevel);
+// Level names by level; unknown levels print a blank name; the threshold
+// drops lower levels and a disabled log writes nothing at all.
+TEST_F(MyLogTest, LevelsThresholdAndSwitch) {
+    const unsigned char abData[] = {'a'};
+    const struct {
+        int nThreshold;
+        int bEnabled;
+        int nLevel;
+        const char* pszName;  // null: dropped
+    } kCases[] = {
+        {1, 1, 1, "DEBUG"}, {1, 1, 2, "INFO "}, {1, 1, 3, "WARN "}, {1, 1, 4, "ERROR"},
+        {1, 1, 5, "FATAL"}, {1, 1, 7, "     "}, {1, 1, 100, "     "}, {1, 1, 0, nullptr},
+        {3, 1, 2, nullptr}, {3, 1, 3, "WARN "}, {-5, 1, -1, "     "}, {1, 0, 5, nullptr},
+    };
+    for (const auto& c : kCases) {
+        CTempDir tmp;
+        CMyLog log(10, tmp.Path(), "Tidewell", &m_clock);
+        log.SetLevel(c.nThreshold);
+        log.SetEnabled(c.bEnabled);
+        log.Log(c.nLevel, "text");
+        log.LogDump(c.nLevel, 'A', 1, abData);
+        log.LogHexDump(c.nLevel, 1, abData);
+        std::string strText = ReadWholeFile(log.GetLogPath());
+        SCOPED_TRACE(std::to_string(c.nThreshold) + "/" + std::to_string(c.bEnabled) + "/" +
+                     std::to_string(c.nLevel));
+        if (c.pszName == nullptr) {
+            EXPECT_EQ(strText, "");
+        } else {
+            EXPECT_EQ(strText.substr(0, kStamp.size() + 11),
+                      kStamp + c.pszName + " text\n");
+            EXPECT_NE(strText.find("Data Length = 1"), std::string::npos);
+            EXPECT_NE(strText.find("00000000: 61"), std::string::npos);
+        }
     }
-    EXPECT_EQ(ReadWholeFile(TodayPath()), kStamp + "DEBUG one\n" + kStamp + "WARN  level 3\n" +
-                                              kStamp + "ERROR level 4\n" + kStamp +
-                                              "FATAL level 5\n");
 }
 
-TEST_F(MyLogTest, UnknownLevelsPrintBlankNames) {
-    auto pLog = MakeLog();
-    pLog->Log(0, "below the threshold");
-    pLog->Log(7, "seven");
-    pLog->Log(100, "sentinel");
-    pLog->SetLevel(-5);
-    pLog->Log(-1, "minus one");
-    EXPECT_EQ(ReadWholeFile(TodayPath()), kStamp + "      seven\n" + kStamp + "      sentinel\n" +
-                                              kStamp + "      minus one\n");
-}
-
-TEST_F(MyLogTest, DisabledLogWritesNothing) {
-    auto pLog = MakeLog();
-    pLog->SetEnabled(0);
-    EXPECT_EQ(pLog->GetEnabled(), 0);
-    pLog->Log(5, "off");
-    pLog->LogDump(5, 'A', 1, reinterpret_cast<const unsigned char*>("a"));
-    pLog->LogHexDump(5, 1, reinterpret_cast<const unsigned char*>("a"));
-    EXPECT_EQ(ReadWholeFile(TodayPath()), "");
-    pLog->SetEnabled(1);
-    pLog->Log(5, "on");
-    EXPECT_EQ(ReadWholeFile(TodayPath()), kStamp + "FATAL on\n");
-}
-
-TEST_F(MyLogTest, AppendsToTheDaysExistingFile) {
+// The day's file is appended to; missing folders are made, nested or
+// relative to the working folder.
+TEST_F(MyLogTest, AppendsAndMakesItsFolder) {
     m_tmp.WriteFile("log/Tidewell_20240315.log", "earlier run\n");
-    auto pLog = MakeLog();
-    pLog->Log(1, "again");
+    MakeLog()->Log(1, "again");
     EXPECT_EQ(ReadWholeFile(TodayPath()), "earlier run\n" + kStamp + "DEBUG again\n");
-}
 
-TEST_F(MyLogTest, CreatesMissingNestedFolders) {
-    std::string strDir = m_tmp.Sub("a/b/c/log");
-    CMyLog log(10, strDir, "Tidewell", &m_clock);
-    log.Log(1, "made");
-    EXPECT_EQ(ReadWholeFile(strDir + "/Tidewell_20240315.log"), kStamp + "DEBUG made\n");
-}
-
-TEST_F(MyLogTest, CreatesARelativeFolder) {
     std::string strOldCwd = std::filesystem::current_path().string();
     ASSERT_EQ(chdir(m_tmp.Path().c_str()), 0);
-    {
-        CMyLog log(10, "rel/log", "Tidewell", &m_clock);
-        log.Log(1, "relative");
+    for (const std::string& strDir : {m_tmp.Sub("a/b/c/log"), std::string("rel/log")}) {
+        CMyLog(10, strDir, "Tidewell", &m_clock).Log(1, "made");
     }
     ASSERT_EQ(chdir(strOldCwd.c_str()), 0);
-    EXPECT_EQ(ReadWholeFile(m_tmp.Sub("rel/log/Tidewell_20240315.log")),
-              kStamp + "DEBUG relative\n");
+    for (const char* pszDir : {"a/b/c/log", "rel/log"}) {
+        EXPECT_EQ(ReadWholeFile(m_tmp.Sub(pszDir) + "/Tidewell_20240315.log"),
+                  kStamp + "DEBUG made\n")
+            << pszDir;
+    }
 }
 
 TEST_F(MyLogTest, FileThatCannotBeOpenedSkipsEveryWrite) {
@@ -304,18 +296,12 @@ TEST_F(MyLogTest, PlainLinesKeepTheStartDaysFileDumpsSwitch) {
     pLog->Log(2, "next");
     EXPECT_EQ(ReadWholeFile(strNewPath),
               strNew + Stamp(2024, 3, 16, 0, 0, 0, 100) + "INFO  next\n");
-}
 
-TEST_F(MyLogTest, HexDumpSwitchesDaysToo) {
-    auto pLog = MakeLog();
-    pLog->Log(1, "first day");
+    // A hex dump switches days too.
     m_clock.Set(LocalMs(2024, 3, 17, 8, 0, 0, 0));
-    const unsigned char abData[] = {'h'};
     pLog->LogHexDump(1, 1, abData);
     EXPECT_EQ(pLog->GetLogPath(), m_tmp.Sub("log/Tidewell_20240317.log"));
-    EXPECT_EQ(ReadWholeFile(TodayPath() + ".bak"), kStamp + "DEBUG first day\n");
-    EXPECT_NE(ReadWholeFile(m_tmp.Sub("log/Tidewell_20240317.log")).find("00000000: 68"),
-              std::string::npos);
+    EXPECT_TRUE(platform::FileExists(strNewPath + ".bak"));
 }
 
 // --- long messages -------------------------------------------------------------
@@ -353,25 +339,19 @@ TEST_F(MyLogTest, LongMessageIsCutAt1024BytesOnACharacterBoundary) {
 
 // --- system errors ---------------------------------------------------------------
 
-TEST_F(MyLogTest, LastErrorTextOfAKnownCode) {
+TEST_F(MyLogTest, LastErrorTextOfKnownAndUnknownCodes) {
     auto pLog = MakeLog();
     platform::SetLastSystemError(ENOENT);
     pLog->LogLastErrorText();
     EXPECT_EQ(platform::GetLastSystemError(), ENOENT);
-    EXPECT_EQ(ReadWholeFile(TodayPath()), kStamp + "INFO  CMyLog::LogLastErrorText> (" +
-                                              std::to_string(ENOENT) +
-                                              ") No such file or directory\n");
-}
-
-TEST_F(MyLogTest, LastErrorTextOfAnUnknownCode) {
-    auto pLog = MakeLog();
     platform::SetLastSystemError(98765);
     pLog->LogLastErrorText();
-    EXPECT_EQ(ReadWholeFile(TodayPath()),
-              kStamp + "INFO  CMyLog::LogLastErrorText> FormatMessage() Fail, ErrCode = 98765\n");
     pLog->SetLevel(3);
     pLog->LogLastErrorText();  // level 2 is below the threshold now
-    EXPECT_EQ(SplitLines(ReadWholeFile(TodayPath())).size(), 1u);
+    EXPECT_EQ(ReadWholeFile(TodayPath()),
+              kStamp + "INFO  CMyLog::LogLastErrorText> (" + std::to_string(ENOENT) +
+                  ") No such file or directory\n" + kStamp +
+                  "INFO  CMyLog::LogLastErrorText> FormatMessage() Fail, ErrCode = 98765\n");
 }
 
 TEST_F(MyLogTest, WritingKeepsTheErrorForLastErrorText) {

@@ -10,38 +10,28 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "log/my_log.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 
 // The helpers log their failures, so the suite runs with a real log.
 class CLogEnvironment : public testing::Environment {
 public:
-    void SetUp() override {
-        m_pTmp = new CTempDir;
-        g_pMyLog = new CMyLog(10, m_pTmp->Path(), "SockTest");
-        g_pMyLog->SetLevel(1);
-    }
-    void TearDown() override {
-        delete g_pMyLog;
-        g_pMyLog = nullptr;
-        delete m_pTmp;
-    }
-
-private:
-    CTempDir* m_pTmp = nullptr;
+    void SetUp() override { m_pCapture = std::make_unique<CLogCapture>(); }
+    void TearDown() override { m_pCapture.reset(); }
+    std::unique_ptr<CLogCapture> m_pCapture;
 };
 
-testing::Environment* const kLogEnvironment =
-    testing::AddGlobalTestEnvironment(new CLogEnvironment);
+auto* const g_pLogEnvironment = static_cast<CLogEnvironment*>(
+    testing::AddGlobalTestEnvironment(new CLogEnvironment));
 
 std::string LogText() {
-    return ReadWholeFile(g_pMyLog->GetLogPath());
+    return g_pLogEnvironment->m_pCapture->Text();
 }
 
 int64_t NowMs() {
