@@ -46,42 +46,40 @@ std::vector<std::string> Names(const std::string& strDir) {
 
 // ---- Reading ----
 
-TEST(ProfileRead, MissingFileSectionOrKeyGiveTheDefault) {
+// Names match whatever their case and blanks; the first section and the
+// first key win; one pair of matching quotes is removed; comments are no keys.
+TEST(ProfileRead, LookupRules) {
+    const struct {
+        const char* pszFile;
+        const char* pszSection;
+        const char* pszKey;
+        const char* pszValue;
+    } kCases[] = {
+        {nullptr, "S", "K", "<default>"},
+        {"[S]\nK=v\n", "S", "K", "v"},
+        {"[S]\nK=v\n", "T", "K", "<default>"},
+        {"[S]\nK=v\n", "S", "X", "<default>"},
+        {"[  Tide ]\r\n  Svr_Ip_Addr  =  host a  \r\n", "TIDE", "SVR_IP_ADDR", "host a"},
+        {"[  Tide ]\r\n  Svr_Ip_Addr  =  host a  \r\n", "tide", "svr_ip_addr", "host a"},
+        {"K=outside\n[S]\nK=1\nk=2\n[s]\nK=3\nOnlyLater=4\n", "S", "K", "1"},
+        {"K=outside\n[S]\nK=1\nk=2\n[s]\nK=3\nOnlyLater=4\n", "S", "OnlyLater", "<default>"},
+        {"[S]\nA=\" a b \"\n", "S", "A", " a b "},
+        {"[S]\nB='x'\n", "S", "B", "x"},
+        {"[S]\nC=\"x'\n", "S", "C", "\"x'"},
+        {"[S]\nD=\"\"x\"\"\n", "S", "D", "\"x\""},
+        {"[S]\nE=\"\n", "S", "E", "\""},
+        {"[S]\nF=\"\"\n", "S", "F", ""},
+        {"[S]\n;G=1\n", "S", ";G", "<default>"},
+        {"[S]\n#H=2\n", "S", "#H", "<default>"},
+        {"\xEF\xBB\xBF[S]\nK=\xC7\xD1\xB1\xDB \xED\x95\x9C\n", "S", "K",
+         "\xC7\xD1\xB1\xDB \xED\x95\x9C"},  // code-page and UTF-8 bytes kept
+    };
     CTempDir dir;
-    EXPECT_EQ("<default>", Get(dir.Sub("none.ini"), "S", "K"));
-    std::string strPath = dir.WriteFile("a.ini", "[S]\nK=v\n");
-    EXPECT_EQ("<default>", Get(strPath, "T", "K"));
-    EXPECT_EQ("<default>", Get(strPath, "S", "X"));
-    EXPECT_EQ("v", Get(strPath, "S", "K"));
-}
-
-TEST(ProfileRead, NamesMatchRegardlessOfCaseAndBlanks) {
-    CTempDir dir;
-    std::string strPath = dir.WriteFile("a.ini", "[  Tide ]\r\n  Svr_Ip_Addr  =  host a  \r\n");
-    EXPECT_EQ("host a", Get(strPath, "TIDE", "SVR_IP_ADDR"));
-    EXPECT_EQ("host a", Get(strPath, "tide", "svr_ip_addr"));
-}
-
-TEST(ProfileRead, FirstSectionAndFirstKeyWin) {
-    CTempDir dir;
-    std::string strPath =
-        dir.WriteFile("a.ini", "K=outside\n[S]\nK=1\nk=2\n[s]\nK=3\nOnlyLater=4\n");
-    EXPECT_EQ("1", Get(strPath, "S", "K"));
-    EXPECT_EQ("<default>", Get(strPath, "S", "OnlyLater"));
-}
-
-TEST(ProfileRead, OnePairOfMatchingQuotesIsRemoved) {
-    CTempDir dir;
-    std::string strPath = dir.WriteFile(
-        "a.ini", "[S]\nA=\" a b \"\nB='x'\nC=\"x'\nD=\"\"x\"\"\nE=\"\nF=\"\"\n;G=1\n#H=2\n");
-    EXPECT_EQ(" a b ", Get(strPath, "S", "A"));
-    EXPECT_EQ("x", Get(strPath, "S", "B"));
-    EXPECT_EQ("\"x'", Get(strPath, "S", "C"));
-    EXPECT_EQ("\"x\"", Get(strPath, "S", "D"));
-    EXPECT_EQ("\"", Get(strPath, "S", "E"));
-    EXPECT_EQ("", Get(strPath, "S", "F"));
-    EXPECT_EQ("<default>", Get(strPath, "S", ";G"));
-    EXPECT_EQ("<default>", Get(strPath, "S", "#H"));
+    for (const auto& c : kCases) {
+        std::string strPath = c.pszFile ? dir.WriteFile("a.ini", c.pszFile) : dir.Sub("none.ini");
+        EXPECT_EQ(c.pszValue, Get(strPath, c.pszSection, c.pszKey))
+            << (c.pszFile ? c.pszFile : "no file") << " " << c.pszKey;
+    }
 }
 
 TEST(ProfileRead, LongValuesAreCutToTheBuffer) {
@@ -97,13 +95,6 @@ TEST(ProfileRead, LongValuesAreCutToTheBuffer) {
     EXPECT_EQ(std::string(1021, 'c'), Get(strPath, "S", "C"));
     EXPECT_EQ("after", Get(strPath, "S", "D"));
     EXPECT_EQ(std::string(1023, 'd'), GetProfileString("S", "X", std::string(5000, 'd'), strPath));
-}
-
-TEST(ProfileRead, CodePageBytesAreKept) {
-    CTempDir dir;
-    std::string strValue = "\xC7\xD1\xB1\xDB \xED\x95\x9C";  // code-page and UTF-8 text
-    std::string strPath = dir.WriteFile("a.ini", "\xEF\xBB\xBF[S]\nK=" + strValue + "\n");
-    EXPECT_EQ(strValue, Get(strPath, "S", "K"));
 }
 
 TEST(ProfileRead, MalformedFilesReadAsDefaults) {
