@@ -118,7 +118,7 @@ TEST(CreateDirectories, RefusesBlankAndSeparatorlessPaths) {
     EXPECT_TRUE(IsEmptyDir(tmp.Path()));
 }
 
-TEST(CreateDirectories, CreatesAbsoluteChainButNotTheFile) {
+TEST(CreateDirectories, CreatesTheChainButNotTheFile) {
     CTempDir tmp;
     CUmaskGuard mask;
     unsigned dwError = 99;
@@ -140,19 +140,15 @@ TEST(CreateDirectories, CreatesAbsoluteChainButNotTheFile) {
     EXPECT_TRUE(IsDir(tmp.Sub("d1/d2")));
     // A file straight below the root needs nothing.
     EXPECT_EQ(1, CFileUtil::CreateDirectories("/x.dll", &dwError));
-}
 
-TEST(CreateDirectories, CreatesRelativeChainFromTheFirstComponent) {
-    CTempDir tmp;
+    // Relative paths start from the working folder's first component.
     CWorkDirGuard cwd(tmp.Path());
     ASSERT_TRUE(cwd.Ok());
-    unsigned dwError = 99;
-    EXPECT_EQ(1, CFileUtil::CreateDirectories("r1/r2/r3/f.txt", &dwError));
-    EXPECT_EQ(0u, dwError);
+    for (const char* pszRelative : {"r1/r2/r3/f.txt", "./dot/f.txt", "single/f.txt"}) {
+        EXPECT_EQ(1, CFileUtil::CreateDirectories(pszRelative, &dwError)) << pszRelative;
+    }
     EXPECT_TRUE(IsDir(tmp.Sub("r1/r2/r3")));
-    EXPECT_EQ(1, CFileUtil::CreateDirectories("./dot/f.txt", &dwError));
     EXPECT_TRUE(IsDir(tmp.Sub("dot")));
-    EXPECT_EQ(1, CFileUtil::CreateDirectories("single/f.txt", &dwError));
     EXPECT_TRUE(IsDir(tmp.Sub("single")));
     EXPECT_FALSE(Exists(tmp.Sub("single/f.txt")));
 }
@@ -242,47 +238,32 @@ void BuildTree(const std::string& strRoot) {
     mkdir((strRoot + "/empty_ro").c_str(), 0555);
 }
 
-TEST(DeleteDirectory, KeepFolderLeavesAnEmptyFolderDespiteReadOnlyEntries) {
-    CTempDir tmp;
-    std::string strTemp = tmp.Sub("temp");
-    int nResult = RunUnprivileged(tmp.Path(), [&] {
-        BuildTree(strTemp);
-        if (!IsDir(strTemp + "/sub/ro/rodeeper"))
-            return 1;
-        if (!CFileUtil::DeleteDirectory(strTemp, true))
-            return 2;
-        if (!IsEmptyDir(strTemp))
-            return 3;
-        return ModeOf(strTemp) == 0755 ? 0 : 4;
-    });
-    EXPECT_EQ(0, nResult);
-}
-
-TEST(DeleteDirectory, RemovesTheFolderItselfWithoutKeepFlag) {
-    CTempDir tmp;
-    std::string strTemp = tmp.Sub("gone");
-    int nResult = RunUnprivileged(tmp.Path(), [&] {
-        BuildTree(strTemp);
-        if (!CFileUtil::DeleteDirectory(strTemp + "/", false))
-            return 1;
-        return Exists(strTemp) ? 2 : 0;
-    });
-    EXPECT_EQ(0, nResult);
-}
-
-TEST(DeleteDirectory, ReadOnlyKeptFolderIsEmptiedAndStaysReadOnly) {
-    CTempDir tmp;
-    std::string strTemp = tmp.Sub("rotop");
-    int nResult = RunUnprivileged(tmp.Path(), [&] {
-        BuildTree(strTemp);
-        chmod(strTemp.c_str(), 0555);
-        if (!CFileUtil::DeleteDirectory(strTemp, true))
-            return 1;
-        if (!IsEmptyDir(strTemp))
-            return 2;
-        return ModeOf(strTemp) == 0555 ? 0 : 3;
-    });
-    EXPECT_EQ(0, nResult);
+// Read-only files and folders inside do not stop the delete; a kept folder
+// is left empty with its own mode, read-only or not.
+TEST(DeleteDirectory, ReadOnlyEntriesDoNotStopIt) {
+    const struct {
+        const char* pszName;
+        bool bKeep;
+        mode_t nTopMode;
+    } kCases[] = {{"temp", true, 0755}, {"gone/", false, 0755}, {"rotop", true, 0555}};
+    for (const auto& c : kCases) {
+        CTempDir tmp;
+        std::string strTop = tmp.Sub(c.pszName);
+        int nResult = RunUnprivileged(tmp.Path(), [&] {
+            BuildTree(strTop);
+            chmod(strTop.c_str(), c.nTopMode);
+            if (!IsDir(strTop + "/sub/ro/rodeeper"))
+                return 1;
+            if (!CFileUtil::DeleteDirectory(strTop, c.bKeep))
+                return 2;
+            if (!c.bKeep)
+                return Exists(strTop) ? 3 : 0;
+            if (!IsEmptyDir(strTop))
+                return 4;
+            return ModeOf(strTop) == c.nTopMode ? 0 : 5;
+        });
+        EXPECT_EQ(0, nResult) << c.pszName;
+    }
 }
 
 TEST(DeleteDirectory, RemovesLinksWithoutFollowingThem) {
