@@ -1,8 +1,7 @@
-// The run's lifecycle in the window against a real nginx: a whole update
-// (the prompt answered on the GUI thread while the worker waits, the tool
-// started from the installation folder), Cancel in the prompt, Stop and
-// Start while a question is open, notices of an ended run, settings saved
-// while a run goes on, and closing while a listed program hangs.
+// The run's lifecycle in the window against a real nginx: Stop and Start
+// while a question is open, notices of an ended run, settings saved while a
+// run goes on, and closing while a listed program hangs. A whole update and
+// Cancel in the prompt are run on a real X server by the end-to-end tests.
 #include <signal.h>
 
 #include <QElapsedTimer>
@@ -27,17 +26,6 @@ namespace {
 const char* const kToolScript =
     "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/tool-started.tmp\" && "
     "mv \"$(dirname \"$0\")/tool-started.tmp\" \"$(dirname \"$0\")/tool-started\"\n";
-
-// Counts the times the window is hidden.
-class CHideCounter : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* pEvent) override {
-        if (pEvent->type() == QEvent::Hide)
-            ++m_nHides;
-        return false;
-    }
-    int m_nHides = 0;
-};
 
 }  // namespace
 
@@ -82,87 +70,6 @@ private slots:
     void cleanup() {
         m_pNginx.reset();
         m_pDir.reset();
-    }
-
-    void windowRunsAWholeUpdate() {
-        Serve({{"app/readme.txt", "hello reader\n"},
-               {"data/big.bin", std::string(200000, 'x')},
-               {"Corvid@LoomhallKiro", kToolScript}});
-        CQtFrontEnd frontEnd;
-        CTideApp app(&frontEnd);
-        CTideDlg* pDlg = frontEnd.CreateMainDialog(app);
-        CHideCounter hides;
-        pDlg->installEventFilter(&hides);
-        int nPrompts = 0;
-        CModalWatcher watcher([&](QWidget* p) {
-            if (auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p)) {
-                ++nPrompts;
-                QTest::keyClick(pPrompt, Qt::Key_Return);
-            } else {
-                DismissBox(p, nullptr);
-            }
-        });
-        pDlg->InitDialog(true);
-        pDlg->DoModal();
-
-        QCOMPARE(nPrompts, 1);
-        QCOMPARE(pDlg->GetProgress(), 100);
-        QVERIFY(hides.m_nHides >= 1);
-        QVERIFY(!pDlg->isVisible());
-        QCOMPARE(ReadWholeFile(m_strInstall + "/app/readme.txt"), std::string("hello reader\n"));
-        QCOMPARE(ReadWholeFile(m_strInstall + "/data/big.bin").size(), size_t(200000));
-        QTRY_VERIFY_WITH_TIMEOUT(platform::FileExists(m_strInstall + "/tool-started"), 20000);
-        QCOMPARE(ReadWholeFile(m_strInstall + "/tool-started"), m_strInstall + "\n");
-        frontEnd.Shutdown();
-    }
-
-    // Cancel in the prompt ends the run: the window stays open and idle,
-    // nothing is downloaded and the tool is not started.
-    void cancelInThePromptLeavesTheWindowIdle() {
-        Serve({{"a.txt", "new a"}, {"Corvid@LoomhallKiro", kToolScript}});
-        CQtFrontEnd frontEnd;
-        CTideApp app(&frontEnd);
-        CTideDlg* pDlg = frontEnd.CreateMainDialog(app);
-        int nPrompts = 0;
-        CModalWatcher watcher([&](QWidget* p) {
-            if (auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p)) {
-                ++nPrompts;
-                QTest::keyClick(pPrompt, Qt::Key_Escape);
-            } else {
-                DismissBox(p, nullptr);
-            }
-        });
-        bool bIdleAndOpen = false;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (nPrompts == 1 && !pDlg->IsSyncRunning() &&
-                pDlg->GetRunController().IsWorkerFinished()) {
-                poll.stop();
-                bIdleAndOpen = pDlg->isVisible();
-                pDlg->close();
-            }
-        });
-        poll.start(20);
-        pDlg->InitDialog(true);
-        pDlg->DoModal();
-        QCOMPARE(nPrompts, 1);
-        QVERIFY(bIdleAndOpen);
-        QVERIFY(!platform::FileExists(m_strInstall + "/a.txt"));
-        QVERIFY(!platform::FileExists(m_strInstall + "/Corvid@LoomhallKiro"));
-        QVERIFY(!platform::FileExists(m_strInstall + "/tool-started"));
-        frontEnd.Shutdown();
-    }
-
-    void noDisplayMeansTheTerminal() {
-        // Without DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM the executable
-        // cannot open a window: the terminal reports the missing settings.
-        std::string strExe = m_pDir->Sub("TidewellKiro");
-        QCOMPARE(RunShell("cp '" TIDEWELL_BINARY_DIR "/console/TidewellKiro' '" + strExe + "'"), 0);
-        int nExit = RunShell("env -i HOME='" + m_pDir->Path() + "' PATH=/usr/bin:/bin '" +
-                             strExe + "' 1 </dev/null >'" + m_pDir->Sub("out.txt") + "' 2>&1");
-        QCOMPARE(nExit, 1);
-        QVERIFY(ReadWholeFile(m_pDir->Sub("out.txt")).find("설정 파일이 없습니다") !=
-                std::string::npos);
     }
 
     // Stop and Start while the update prompt is open: the window does not
