@@ -10,7 +10,8 @@ dir="${1:?usage: coverage.sh BUILD_DIR}"
 dir="$(cd "$dir" && pwd)"
 # Counts from an earlier run would add up with this one's.
 find "$dir" -name '*.gcda' -delete
-(cd "$dir" && ctest -j2 --timeout 600 2>&1 | tail -n 3)
+(cd "$dir" && ctest -j2 --timeout 600 >"$dir/coverage-ctest.log" 2>&1)
+sed -n '/tests passed/,$p' "$dir/coverage-ctest.log"
 product='(app|log|util|engine|zip|platform|console|dialogs|controls)/'
 gcovr --root "$root" --object-directory "$dir" --filter "$root/$product" \
     --exclude-unreachable-branches --print-summary --output /dev/null -j "$(nproc)"
