@@ -11,6 +11,14 @@
 namespace {
 
 // A strip of 10 x 10 cells, each a solid colour.
+// A double click as the system delivers it: a click, then the double-click
+// event and its release.
+void DoubleClick(QWidget* pWidget, const QPoint& pt) {
+    QTest::mouseClick(pWidget, Qt::LeftButton, {}, pt);
+    QTest::mouseDClick(pWidget, Qt::LeftButton, {}, pt);
+    QTest::mouseRelease(pWidget, Qt::LeftButton, {}, pt);
+}
+
 QImage Strip(const std::vector<QColor>& vecColours) {
     QImage img(10 * static_cast<int>(vecColours.size()), 10, QImage::Format_ARGB32);
     for (size_t i = 0; i < vecColours.size(); ++i) {
@@ -110,20 +118,22 @@ private slots:
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(20, 10));
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toBool(), false);
+        DoubleClick(&button, QPoint(20, 10));
+        QCOMPARE(spy.count(), 3);  // the second click of a double click is not lost
 
         // Enter posts one command, marked as from the keyboard.
         QTest::keyPress(&button, Qt::Key_Return);
-        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.count(), 3);
         QCoreApplication::processEvents();
-        QCOMPARE(spy.count(), 2);
-        QCOMPARE(spy.at(1).at(0).toBool(), true);
+        QCOMPARE(spy.count(), 4);
+        QCOMPARE(spy.at(3).at(0).toBool(), true);
         QTest::keyRelease(&button, Qt::Key_Return);
         QCoreApplication::processEvents();
-        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.count(), 4);
 
         button.setEnabled(false);
         QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(20, 10));
-        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.count(), 4);
     }
 
     void CheckableToggles() {
@@ -213,6 +223,9 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(spy.count(), 1);
+        // The second click of a double click is not lost.
+        DoubleClick(&button, QPoint(10, 10));
+        QCOMPARE(spy.count(), 3);
     }
 };
 TIDEWELL_QT_TEST(CThemeButtonTest);
@@ -260,6 +273,10 @@ private slots:
         QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(50, 5));
         QCOMPARE(box.GetCheck(), 0);
         QCOMPARE(spy.count(), 2);
+        // A double click toggles twice: the second click is not lost.
+        DoubleClick(&box, QPoint(5, 5));
+        QCOMPARE(box.GetCheck(), 0);
+        QCOMPARE(spy.count(), 4);
     }
 
     void SpaceTogglesOnRelease() {

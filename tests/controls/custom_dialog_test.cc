@@ -110,6 +110,11 @@ private slots:
         QTest::mouseMove(&dlg, QPoint(100, 10));
         QVERIFY(!dlg.IsCaptionButtonHover(Dlg::kCmdClose));
         QCOMPARE(Grab(dlg), imgIdle);
+        // Leaving the window from the button ends the hover too.
+        QTest::mouseMove(&dlg, ptClose);
+        SendLeave(dlg);
+        QVERIFY(!dlg.IsCaptionButtonHover(Dlg::kCmdClose));
+        QCOMPARE(Grab(dlg), imgIdle);
         QCoreApplication::processEvents();
         QVERIFY(dlg.isVisible());
 

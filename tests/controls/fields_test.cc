@@ -118,10 +118,20 @@ private slots:
     }
 
     void LabelKindsPicturesAndStates() {
-        CImageStaticCtrl line;
-        line.SetupFromStaticStyle(CImageStaticCtrl::kSsEtchedHorz);
-        QVERIFY(line.HasFrame());
-        QVERIFY(line.IsTransparent());
+        // A separator from a layout comes two pixels high and is drawn as one
+        // line in the frame colour, the parent showing around it.
+        QWidget parent;
+        parent.resize(200, 40);
+        auto* pLine = new CImageStaticCtrl(&parent);
+        pLine->setGeometry(10, 10, 150, 2);
+        pLine->SetupFromStaticStyle(CImageStaticCtrl::kSsEtchedHorz);
+        QCOMPARE(pLine->size(), QSize(150, 1));
+        QVERIFY(pLine->HasFrame());
+        QVERIFY(pLine->IsTransparent());
+        pLine->SetFrameColor(QColor(9, 99, 199));
+        const QImage imgLine = Grab(parent);
+        QVERIFY(AllPixels(imgLine, QRect(10, 10, 150, 1), QColor(9, 99, 199)));
+        QVERIFY(imgLine.pixelColor(10, 11) != QColor(9, 99, 199));
         CImageStaticCtrl centred;
         centred.SetupFromStaticStyle(CImageStaticCtrl::kSsCenter);
         QCOMPARE(centred.GetAlign(), int(CImageStaticCtrl::kAlignCenter));
@@ -134,6 +144,12 @@ private slots:
         const QImage imgEnabled = Grab(label);
         label.EnableAndRedraw(false);
         QVERIFY(Grab(label) != imgEnabled);
+        // The text can be hidden and shown again.
+        const QImage imgDisabled = Grab(label);
+        label.SetNoText(true);
+        QVERIFY(Grab(label) != imgDisabled);
+        label.SetNoText(false);
+        QCOMPARE(Grab(label), imgDisabled);
         label.SetGradient(1, QColor(0, 0, 0), QColor(200, 200, 200));
         QImage shot = Grab(label);
         QVERIFY(shot.pixelColor(0, 8).red() < shot.pixelColor(39, 8).red());

@@ -105,6 +105,9 @@ private slots:
         const QFont* pSized = mgr.GetFont(QStringLiteral("Arial"), 9, 0);
         QCOMPARE(CResourceManager::GetFontText(pSized, 0),
                  QStringLiteral("Arial,%1,0,0,0,0").arg((pSized->pixelSize() * 3 + 1) / 4));
+        // Weights other than normal and bold keep their hundreds.
+        QCOMPARE(CResourceManager::GetFontText(mgr.GetFont(QStringLiteral("Arial"), 9, 300), 9),
+                 QStringLiteral("Arial,9,300,0,0,0"));
     }
 
     void KoreanTextHasGlyphs() {
