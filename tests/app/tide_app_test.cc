@@ -34,7 +34,8 @@ public:
 bool WaitForFile(const std::string& strPath, int nSeconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (platform::FileExists(strPath)) return true;
+        if (platform::FileExists(strPath))
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -205,8 +206,9 @@ TEST_F(LauncherTest, StartFailureIsReported) {
     CTideApp app(&m_frontEnd);
     EXPECT_EQ(app.RunVersionProgram(m_dir.Sub("missing"), "1"), 0xFFFF);
     ASSERT_EQ(m_frontEnd.m_vecBoxes.size(), 1u);
-    EXPECT_NE(m_frontEnd.m_vecBoxes[0].find("Can't Execute Version Management Program, ErrCode = 2"),
-              std::string::npos);
+    EXPECT_NE(
+        m_frontEnd.m_vecBoxes[0].find("Can't Execute Version Management Program, ErrCode = 2"),
+        std::string::npos);
 }
 
 // The built executable, run as a person would run it.

@@ -168,8 +168,8 @@ private slots:
             QVERIFY(ShowActive(button));
             SendLeave(button);
             const QColor clrBorder = GetThemeColor(162);
-            QCOMPARE(Grab(button).pixelColor(0, 0), bDark ? LightenColor(clrBorder, 30)
-                                                          : DarkenColor(clrBorder, 30));
+            QCOMPARE(Grab(button).pixelColor(0, 0),
+                     bDark ? LightenColor(clrBorder, 30) : DarkenColor(clrBorder, 30));
             button.SetShowFocus(false);
             const QImage imgIdle = Grab(button);
             QCOMPARE(imgIdle.pixelColor(0, 0), clrBorder);
@@ -186,7 +186,8 @@ private slots:
             const QImage aShots[] = {imgIdle, imgHover, imgPressed, imgDisabled};
             for (int i = 0; i < 4; ++i) {
                 for (int j = i + 1; j < 4; ++j) {
-                    QVERIFY2(aShots[i] != aShots[j], qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
+                    QVERIFY2(aShots[i] != aShots[j],
+                             qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
                 }
             }
         }

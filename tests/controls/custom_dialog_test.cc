@@ -53,8 +53,8 @@ private slots:
             QPoint pt;
             int nHit;
         } kCases[] = {
-            {{10, 10}, Dlg::kHtCaption}, {{1, 1}, Dlg::kHtCaption},     {{200, 25}, Dlg::kHtClient},
-            {{398, 298}, Dlg::kHtClient}, {{0, 0}, Dlg::kHtBorder},     {{399, 150}, Dlg::kHtBorder},
+            {{10, 10}, Dlg::kHtCaption},   {{1, 1}, Dlg::kHtCaption}, {{200, 25}, Dlg::kHtClient},
+            {{398, 298}, Dlg::kHtClient},  {{0, 0}, Dlg::kHtBorder},  {{399, 150}, Dlg::kHtBorder},
             {{500, 150}, Dlg::kHtNowhere},
         };
         for (const auto& c : kCases) {

@@ -172,8 +172,9 @@ private slots:
     // Closing while a listed program that never ends is waited for: the
     // window is gone within moments and the program runs on.
     void closeWhileAProgramHangs() {
-        Serve({{"hang.sh", "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/hang.pid\"\nexec sleep 600\n"}},
-              "--type 'hang.sh=EXE|w=1'");
+        Serve(
+            {{"hang.sh", "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/hang.pid\"\nexec sleep 600\n"}},
+            "--type 'hang.sh=EXE|w=1'");
         CQtFrontEnd frontEnd;
         CTideApp app(&frontEnd);
         CTideDlg* pDlg = frontEnd.CreateMainDialog(app);

@@ -79,7 +79,7 @@ TEST_F(MyLogTest, LevelsThresholdAndSwitch) {
         int nLevel;
         const char* pszName;  // null: dropped
     } kCases[] = {
-        {1, 1, 1, "DEBUG"}, {1, 1, 2, "INFO "}, {1, 1, 3, "WARN "}, {1, 1, 4, "ERROR"},
+        {1, 1, 1, "DEBUG"}, {1, 1, 2, "INFO "}, {1, 1, 3, "WARN "},   {1, 1, 4, "ERROR"},
         {1, 1, 5, "FATAL"}, {1, 1, 7, "     "}, {1, 1, 100, "     "}, {1, 1, 0, nullptr},
         {3, 1, 2, nullptr}, {3, 1, 3, "WARN "}, {-5, 1, -1, "     "}, {1, 0, 5, nullptr},
     };
@@ -97,8 +97,7 @@ TEST_F(MyLogTest, LevelsThresholdAndSwitch) {
         if (c.pszName == nullptr) {
             EXPECT_EQ(strText, "");
         } else {
-            EXPECT_EQ(strText.substr(0, kStamp.size() + 11),
-                      kStamp + c.pszName + " text\n");
+            EXPECT_EQ(strText.substr(0, kStamp.size() + 11), kStamp + c.pszName + " text\n");
             EXPECT_NE(strText.find("Data Length = 1"), std::string::npos);
             EXPECT_NE(strText.find("00000000: 61"), std::string::npos);
         }

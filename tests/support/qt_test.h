@@ -15,8 +15,8 @@ using QtTestFactory = std::function<std::unique_ptr<QObject>()>;
 // a static.
 bool RegisterQtTest(const char* pszName, QtTestFactory fnMake);
 
-#define TIDEWELL_QT_TEST(Class)                                                             \
-    static const bool s_bRegistered##Class [[maybe_unused]] =                               \
+#define TIDEWELL_QT_TEST(Class)                               \
+    static const bool s_bRegistered##Class [[maybe_unused]] = \
         RegisterQtTest(#Class, [] { return std::unique_ptr<QObject>(std::make_unique<Class>()); })
 
 // Shows the widget, makes it the active window and gives it the focus, as a

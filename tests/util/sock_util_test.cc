@@ -27,8 +27,8 @@ public:
     std::unique_ptr<CLogCapture> m_pCapture;
 };
 
-auto* const g_pLogEnvironment = static_cast<CLogEnvironment*>(
-    testing::AddGlobalTestEnvironment(new CLogEnvironment));
+auto* const g_pLogEnvironment =
+    static_cast<CLogEnvironment*>(testing::AddGlobalTestEnvironment(new CLogEnvironment));
 
 std::string LogText() {
     return g_pLogEnvironment->m_pCapture->Text();
