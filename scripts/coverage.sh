@@ -14,4 +14,4 @@ find "$dir" -name '*.gcda' -delete
 sed -n '/tests passed/,$p' "$dir/coverage-ctest.log"
 product='(app|log|util|engine|zip|platform|console|dialogs|controls)/'
 gcovr --root "$root" --object-directory "$dir" --filter "$root/$product" \
-    --exclude-unreachable-branches --print-summary --output /dev/null -j "$(nproc)"
+    --exclude-unreachable-branches --print-summary --output "$dir/coverage.txt" -j "$(nproc)"
