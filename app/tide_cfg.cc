@@ -1,5 +1,6 @@
 #include "app/tide_cfg.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -79,6 +80,8 @@ void CTideCfg::LoadConfig() {
     m_nRunLoomhallVersion = ToInt(Read(kSectionTide, "RUN_LOOMHALL_VERSION", "0"));
     m_strLastSetupDate = Read(kSectionTide, "LAST_SETUP_DATE", "");
     m_strListPublicKey = Read(kSectionTide, "LIST_PUBLIC_KEY", "");
+    m_nParallelTransfers = std::clamp(ToInt(Read(kSectionTide, "PARALLEL_TRANSFERS", "1")), 1,
+                                      kMaxParallelTransfers);
     m_nListVersion = ReadListVersion();
 }
 
@@ -112,6 +115,7 @@ void CTideCfg::SaveConfig() {
     Write(kSectionTide, "SVR_HTTPS", std::to_string(m_nHttpsMode));
     Write(kSectionTide, "ALWAYS_REGISTRY", std::to_string(m_bAlwaysRegistry));
     Write(kSectionTide, "ENCODE_URL_UTF", std::to_string(m_bEncodeUrlUtf));
+    Write(kSectionTide, "PARALLEL_TRANSFERS", std::to_string(m_nParallelTransfers));
     Write(kSectionResource, "ALLOW_FILE_TYPE", m_strAllowFileType);
     Write(kSectionTide, "RUN_LOOMHALL_VERSION", std::to_string(m_nRunLoomhallVersion));
     m_strLastSetupDate = LocalTimeText();

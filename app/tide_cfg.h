@@ -10,6 +10,8 @@
 extern const char* const kDefaultServerHost;
 // List file name used when the file names none.
 extern const char* const kDefaultListFileName;
+// PARALLEL_TRANSFERS is kept within 1 (one request at a time) and this.
+constexpr int kMaxParallelTransfers = 16;
 
 class CTideCfg {
 public:
@@ -46,6 +48,9 @@ public:
     // Base64 Ed25519 key that list files must be signed with; empty: lists
     // are taken unsigned. Set by hand, never shown or saved by the dialog.
     std::string m_strListPublicKey;
+    // Requests at a time in the check and download passes (PARALLEL_TRANSFERS),
+    // 1 .. kMaxParallelTransfers.
+    int m_nParallelTransfers = 1;
     // Highest list version this installation accepted; written by the engine.
     uint64_t m_nListVersion = 0;
 };

@@ -19,11 +19,6 @@ const char* const kCheckingServer = "서버로부터 파일 확인 중...";
 const char* const kCheckingTargets = "다운로드 대상파일 확인 중...";
 const char* const kDownloading = "서버로부터 파일 다운로드 중...";
 
-bool IsCertRetryCase(const CTideCfg* pCfg, const CTideApp* pApp, int nRet, int nErrCode) {
-    return nRet < 0 && pCfg != nullptr && pCfg->m_nHttpsMode == 2 &&
-           pApp->m_bIgnoreCertError == 0 && CTideApp::IsCertificateError(nErrCode) != 0;
-}
-
 // A copy of a downloaded item for the post-processing lists.
 std::unique_ptr<FileItem> PostProcessCopy(const FileItem& item) {
     auto pCopy = std::make_unique<FileItem>();
@@ -42,6 +37,94 @@ std::unique_ptr<FileItem> PostProcessCopy(const FileItem& item) {
 
 }  // namespace
 
+bool CSyncEngine::IsCertRetryCase(int nRet, int nErrCode) const {
+    CTideApp* pApp = GetTideApp();
+    return nRet < 0 && pApp != nullptr && m_pCfg != nullptr && m_pCfg->m_nHttpsMode == 2 &&
+           pApp->m_bIgnoreCertError == 0 && CTideApp::IsCertificateError(nErrCode) != 0;
+}
+
+void CSyncEngine::ShowCheckProgress(int nDone, int nCount) {
+    m_pDlg->SetProgress(nDone, nCount);
+    m_pDlg->SetStatusText(kCheckingTargets);
+}
+
+void CSyncEngine::ShowDownloadProgress(int nDone, int nCount) {
+    m_pDlg->SetProgress(nDone, nCount);
+    m_pDlg->SetStatusText(kDownloading);
+}
+
+bool CSyncEngine::NeedsServerInfo(const FileItem& item) {
+    if (item.m_bUnsafeTarget != 0)
+        return false;
+    return item.m_bSizeUnknown == 1 ? item.m_strModifyTime.empty()
+                                    : (item.m_strFileSize.empty() || item.m_strModifyTime.empty());
+}
+
+std::string CSyncEngine::ServerInfoPath(const FileItem& item) const {
+    std::string strPath = m_pCfg->m_strBaseUrl + "/" + item.m_strSourceFile;
+    for (char& c : strPath) {
+        if (c == '\\') c = '/';
+    }
+    TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> URL = %s", strPath.c_str());
+    return strPath;
+}
+
+void CSyncEngine::TakeUnsafeItem(FileItem& item, int* pnResult) {
+    // Refused when the list was read: a failed file, never touched.
+    item.m_bDownloaded = 0;
+    item.m_nDownloadReason = kReasonUnchecked;
+    if (item.m_bPassOnFail == 0) *pnResult = 0;
+}
+
+bool CSyncEngine::TakeServerFileInfo(FileItem& item, int nRet, const std::string& strTime,
+                                     uint64_t nSize, int* pnResult) {
+    if (nRet != 0) {
+        item.m_bDownloaded = 0;
+        item.m_nDownloadReason = kReasonUnchecked;
+        TideLog(4,
+                "CSyncEngine::DownloadFilesInListFromServer> GetServerFileInfo() Fail, "
+                "RetVal = %d",
+                nRet);
+        if (item.m_bPassOnFail == 0) *pnResult = 0;
+        return false;
+    }
+    item.m_strModifyTime = strTime;
+    if (item.m_bSizeUnknown == 0) {
+        item.m_strFileSize = std::to_string(nSize);
+        item.m_bSizeEncoded = item.m_nGzip == 1 ? 1 : 0;
+        TideLog(1,
+                "CSyncEngine::DownloadFilesInListFromServer> Server File ModifyTime "
+                "= %s, FileSize = %s",
+                item.m_strModifyTime.c_str(), item.m_strFileSize.c_str());
+    } else {
+        TideLog(1,
+                "CSyncEngine::DownloadFilesInListFromServer> Server File ModifyTime "
+                "= %s, FileSize = unknown",
+                item.m_strModifyTime.c_str());
+    }
+    return true;
+}
+
+bool CSyncEngine::DecideOnItem(FileItem& item) {
+    if (IsFileToDownload(item) != 0) return true;
+    TideLog(1,
+            "CSyncEngine::DownloadFilesInListFromServer> '%s' >> The file is the "
+            "same as the server.",
+            item.m_strTargetFile.c_str());
+    return false;
+}
+
+int CSyncEngine::AskUpdateOnce(bool* pbPromptPending) {
+    CTideApp* pApp = GetTideApp();
+    // A plan asks nothing: it lists every file.
+    if (pApp->m_bResourceMode != 0 || !*pbPromptPending || m_pPlan != nullptr) return 0;
+    *pbPromptPending = false;
+    int nChoice = m_pDlg->AskUpdate();
+    if (nChoice == kIdNo) return 2;
+    if (nChoice == kIdCancel) return 3;
+    return 0;
+}
+
 int CSyncEngine::DownloadFilesInListFromServer() {
     CTideApp* pApp = GetTideApp();
     if (pApp == nullptr || m_pCfg == nullptr) return -1;
@@ -52,6 +135,7 @@ int CSyncEngine::DownloadFilesInListFromServer() {
         int n = static_cast<int>(m_DownFileItemList.size());
         TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> Total File Count = %d", n);
         if (n < 1) return 1;
+        if (std::unique_ptr<IHttpBatch> pBatch = StartBatch()) return CheckFilesInParallel(*pBatch);
 
         int nResult = 1;
         bool bPromptPending = true;
@@ -59,27 +143,16 @@ int CSyncEngine::DownloadFilesInListFromServer() {
         for (auto& pItem : m_DownFileItemList) {
             FileItem& item = *pItem;
             ++i;
-            m_pDlg->SetProgress(i, n);
-            m_pDlg->SetStatusText(kCheckingTargets);
+            ShowCheckProgress(i, n);
 
             if (item.m_bUnsafeTarget != 0) {
-                // Refused when the list was read: a failed file, never touched.
-                item.m_bDownloaded = 0;
-                item.m_nDownloadReason = kReasonUnchecked;
-                if (item.m_bPassOnFail == 0) nResult = 0;
+                TakeUnsafeItem(item, &nResult);
                 if (m_nRequestStopFlag != 0) return nResult;
                 continue;
             }
-            bool bNeedHead = item.m_bSizeUnknown == 1
-                                 ? item.m_strModifyTime.empty()
-                                 : (item.m_strFileSize.empty() || item.m_strModifyTime.empty());
             bool bKnown = true;
-            if (bNeedHead) {
-                std::string strPath = m_pCfg->m_strBaseUrl + "/" + item.m_strSourceFile;
-                for (char& c : strPath) {
-                    if (c == '\\') c = '/';
-                }
-                TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> URL = %s", strPath.c_str());
+            if (NeedsServerInfo(item)) {
+                std::string strPath = ServerInfoPath(item);
                 std::string strTime;
                 uint64_t nSize = 0;
                 int nErrCode = 0;
@@ -87,55 +160,19 @@ int CSyncEngine::DownloadFilesInListFromServer() {
                 int nRet = GetServerFileInfo(strPath, &strTime, &nSize, pApp->m_bIgnoreCertError,
                                              &nErrCode, &strErrText, &item.m_bSizeUnknown,
                                              &item.m_nGzip);
-                if (IsCertRetryCase(m_pCfg, pApp, nRet, nErrCode) &&
+                if (IsCertRetryCase(nRet, nErrCode) &&
                     AskCertificateQuestion(nErrCode, strErrText)) {
                     TideLog(2, "CSyncEngine::DownloadFilesInListFromServer> Retry GetServerFileInfo()");
                     pApp->m_bIgnoreCertError = 1;
                     nRet = GetServerFileInfo(strPath, &strTime, &nSize, 1, &nErrCode, &strErrText,
                                              &item.m_bSizeUnknown, &item.m_nGzip);
                 }
-                if (nRet == 0) {
-                    item.m_strModifyTime = strTime;
-                    if (item.m_bSizeUnknown == 0) {
-                        item.m_strFileSize = std::to_string(nSize);
-                        item.m_bSizeEncoded = item.m_nGzip == 1 ? 1 : 0;
-                        TideLog(1,
-                                "CSyncEngine::DownloadFilesInListFromServer> Server File ModifyTime "
-                                "= %s, FileSize = %s",
-                                item.m_strModifyTime.c_str(), item.m_strFileSize.c_str());
-                    } else {
-                        TideLog(1,
-                                "CSyncEngine::DownloadFilesInListFromServer> Server File ModifyTime "
-                                "= %s, FileSize = unknown",
-                                item.m_strModifyTime.c_str());
-                    }
-                } else {
-                    bKnown = false;
-                    item.m_bDownloaded = 0;
-                    item.m_nDownloadReason = kReasonUnchecked;
-                    TideLog(4,
-                            "CSyncEngine::DownloadFilesInListFromServer> GetServerFileInfo() Fail, "
-                            "RetVal = %d",
-                            nRet);
-                    if (item.m_bPassOnFail == 0) nResult = 0;
-                }
+                bKnown = TakeServerFileInfo(item, nRet, strTime, nSize, &nResult);
             }
-            if (bKnown) {
-                if (IsFileToDownload(item) == 0) {
-                    TideLog(1,
-                            "CSyncEngine::DownloadFilesInListFromServer> '%s' >> The file is the "
-                            "same as the server.",
-                            item.m_strTargetFile.c_str());
-                } else {
-                    // A plan asks nothing: it lists every file.
-                    if (pApp->m_bResourceMode == 0 && bPromptPending && m_pPlan == nullptr) {
-                        bPromptPending = false;
-                        int nChoice = m_pDlg->AskUpdate();
-                        if (nChoice == kIdNo) return 2;
-                        if (nChoice == kIdCancel) return 3;
-                    }
-                    m_ToDownloadFileItemList.push_back(&item);
-                }
+            if (bKnown && DecideOnItem(item)) {
+                int nChoice = AskUpdateOnce(&bPromptPending);
+                if (nChoice != 0) return nChoice;
+                m_ToDownloadFileItemList.push_back(&item);
             }
             if (m_nRequestStopFlag != 0) {
                 TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
@@ -178,6 +215,45 @@ void CSyncEngine::RemoveLeftovers() {
     }
 }
 
+void CSyncEngine::TakeDownloadResult(FileItem& item, int nRet, int* pnResult) {
+    if (nRet >= 0) {
+        item.m_bDownloaded = 1;
+        return;
+    }
+    item.m_bDownloaded = 0;
+    TideLog(1,
+            "CSyncEngine::ProcDownloadFilesInListFromServer> "
+            "DownloadFilesInListFromServer() Fail, RetVal = %d",
+            nRet);
+    // The download went to a temporary file that is gone now, so
+    // the local copy is still whole: keep it, the next run tries again.
+    TideLog(3, "CSyncEngine::ProcDownloadFilesInListFromServer> Keep Local File = %s",
+            item.m_strTargetFile.c_str());
+    if (item.m_bPassOnFail == 0) *pnResult = 0;
+}
+
+void CSyncEngine::AddPostProcessCopy(const FileItem& item) {
+    if (item.m_nFileType == kFileTypeZip) {
+        m_ZipFileItemList.push_back(PostProcessCopy(item));
+    } else if (item.m_nFileType == kFileTypeZipReg) {
+        m_ZipRegFileItemList.push_back(PostProcessCopy(item));
+    } else if (item.m_nFileType == kFileTypeAsm) {
+        m_RegAsmFileItemList.push_back(PostProcessCopy(item));
+    }
+}
+
+std::unique_ptr<IHttpBatch> CSyncEngine::StartBatch() {
+    int nParallel = m_pCfg != nullptr ? m_pCfg->m_nParallelTransfers : 1;
+    if (nParallel <= 1 || !m_pHttpConnection) return nullptr;
+    std::unique_ptr<IHttpBatch> pBatch =
+        m_pHttpConnection->StartBatch(static_cast<size_t>(nParallel));
+    if (!pBatch) {
+        // Not fatal: the files then go one at a time.
+        TideLog(3, "CSyncEngine::StartBatch> No parallel transfers; one at a time");
+    }
+    return pBatch;
+}
+
 int CSyncEngine::ProcDownloadFilesInListFromServer() {
     if (m_nRequestStopFlag != 0) return 1;
     CTideApp* pApp = GetTideApp();
@@ -193,52 +269,35 @@ int CSyncEngine::ProcDownloadFilesInListFromServer() {
         if (n < 1) return 1;
 
         int nResult = 1;
-        int i = 0;
-        for (FileItem* pItem : m_ToDownloadFileItemList) {
-            FileItem& item = *pItem;
-            ++i;
-            m_pDlg->SetProgress(i, n);
-            m_pDlg->SetStatusText(kDownloading);
+        if (std::unique_ptr<IHttpBatch> pBatch = StartBatch()) {
+            nResult = DownloadFilesInParallel(*pBatch);
+        } else {
+            int i = 0;
+            for (FileItem* pItem : m_ToDownloadFileItemList) {
+                FileItem& item = *pItem;
+                ++i;
+                ShowDownloadProgress(i, n);
 
-            int nErrCode = 0;
-            std::string strErrText;
-            int nRet = DownloadOneFileFromServer(item, pApp->m_bIgnoreCertError, &nErrCode,
-                                                 &strErrText, i, n);
-            if (IsCertRetryCase(m_pCfg, pApp, nRet, nErrCode) &&
-                AskCertificateQuestion(nErrCode, strErrText)) {
-                TideLog(2,
-                        "CSyncEngine::ProcDownloadFilesInListFromServer> Retry "
-                        "DownloadOneFileFromServer()");
-                pApp->m_bIgnoreCertError = 1;
-                nRet = DownloadOneFileFromServer(item, 1, &nErrCode, &strErrText, i, n);
-            }
-            if (nRet < 0) {
-                item.m_bDownloaded = 0;
-                TideLog(1,
-                        "CSyncEngine::ProcDownloadFilesInListFromServer> "
-                        "DownloadFilesInListFromServer() Fail, RetVal = %d",
-                        nRet);
-                // The download went to a temporary file that is gone now, so
-                // the local copy is still whole: keep it, the next run tries again.
-                TideLog(3, "CSyncEngine::ProcDownloadFilesInListFromServer> Keep Local File = %s",
-                        item.m_strTargetFile.c_str());
-                if (item.m_bPassOnFail == 0) nResult = 0;
-            } else {
-                item.m_bDownloaded = 1;
-            }
-            if (item.m_bDownloaded == 1) {
-                if (item.m_nFileType == kFileTypeZip) {
-                    m_ZipFileItemList.push_back(PostProcessCopy(item));
-                } else if (item.m_nFileType == kFileTypeZipReg) {
-                    m_ZipRegFileItemList.push_back(PostProcessCopy(item));
-                } else if (item.m_nFileType == kFileTypeAsm) {
-                    m_RegAsmFileItemList.push_back(PostProcessCopy(item));
+                int nErrCode = 0;
+                std::string strErrText;
+                int nRet = DownloadOneFileFromServer(item, pApp->m_bIgnoreCertError, &nErrCode,
+                                                     &strErrText, i, n);
+                if (IsCertRetryCase(nRet, nErrCode) &&
+                    AskCertificateQuestion(nErrCode, strErrText)) {
+                    TideLog(2,
+                            "CSyncEngine::ProcDownloadFilesInListFromServer> Retry "
+                            "DownloadOneFileFromServer()");
+                    pApp->m_bIgnoreCertError = 1;
+                    nRet = DownloadOneFileFromServer(item, 1, &nErrCode, &strErrText, i, n);
                 }
-            }
-            if (m_nRequestStopFlag != 0) {
-                TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                        m_nRequestStopFlag.load());
-                break;
+                TakeDownloadResult(item, nRet, &nResult);
+                if (item.m_bDownloaded == 1) AddPostProcessCopy(item);
+                if (m_nRequestStopFlag != 0) {
+                    TideLog(1,
+                            "CSyncEngine::ProcDownloadFilesInListFromServer> m_nRequestStopFlag = %d",
+                            m_nRequestStopFlag.load());
+                    break;
+                }
             }
         }
         // What was written reaches the disk before the run reports it.

@@ -101,71 +101,141 @@ void InitCurlOnce() {
     std::call_once(s_once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-class CCurlHttpConnection : public IHttpConnection {
-public:
-    explicit CCurlHttpConnection(const HttpConnectionSettings& settings);
-    ~CCurlHttpConnection() override;
-    CCurlHttpConnection(const CCurlHttpConnection&) = delete;
-    CCurlHttpConnection& operator=(const CCurlHttpConnection&) = delete;
+// One request under way on an easy handle; libcurl's callbacks write it
+// through their user pointer.
+struct CurlTransfer {
+    CURL* pEasy = nullptr;
+    const std::atomic<int>* pStopFlag = nullptr;
+    bool bActive = false;  // a request is under way
+    HttpResponse response;
+    IHttpBodySink* pSink = nullptr;
+    IHttpBodySink::Action eAction = IHttpBodySink::Action::kReceive;
+    bool bHeadersDone = false;
+    bool bStopped = false;
+    bool bSinkAborted = false;
+    bool bConnected = false;
+    bool bHeadersTooLarge = false;
+    size_t nHeaderBytes = 0;
+    uint64_t nLastActivityMs = 0;
+    char szError[CURL_ERROR_SIZE] = {};
+    // The usual headers plus this request's own; null when it has none.
+    curl_slist* pRequestHeaders = nullptr;
 
-    bool IsReady() const { return m_pEasy != nullptr && m_pMulti != nullptr && m_pHeaders; }
-    void SetTimeouts(uint32_t dwConnectMs, uint32_t dwSendMs, uint32_t dwRecvMs) override;
-    HttpResponse Request(const std::string& strMethod, const std::string& strPath, bool bIgnoreCert,
-                         IHttpBodySink* pSink, const HttpRequestOptions& options) override;
-
-private:
-    // State of the request under way; the callbacks write it.
-    struct Transfer {
-        HttpResponse response;
-        IHttpBodySink* pSink = nullptr;
-        IHttpBodySink::Action eAction = IHttpBodySink::Action::kReceive;
-        bool bHeadersDone = false;
-        bool bStopped = false;
-        bool bSinkAborted = false;
-        bool bConnected = false;
-        bool bHeadersTooLarge = false;
-        size_t nHeaderBytes = 0;
-        uint64_t nLastActivityMs = 0;
-    };
-
-    HttpConnectionSettings m_settings;
-    // One easy handle for every request; the multi handle's cache keeps the
-    // connection alive between them.
-    CURL* m_pEasy = nullptr;
-    CURLM* m_pMulti = nullptr;
-    curl_slist* m_pHeaders = nullptr;
-    uint32_t m_dwSendMs = 0;
-    uint32_t m_dwRecvMs = 0;
-    char m_szError[CURL_ERROR_SIZE] = {};
-    Transfer* m_pTransfer = nullptr;
-
-    bool IsStopRequested() const {
-        return m_settings.pStopFlag != nullptr &&
-               m_settings.pStopFlag->load(std::memory_order_relaxed) != 0;
+    // Clears what the last request left; the handle and stop flag stay.
+    void Begin(IHttpBodySink* pNewSink) {
+        CURL* pKeptEasy = pEasy;
+        const std::atomic<int>* pKeptFlag = pStopFlag;
+        *this = CurlTransfer();
+        pEasy = pKeptEasy;
+        pStopFlag = pKeptFlag;
+        pSink = pNewSink;
+        bActive = true;
+        Touch();
     }
-    void Touch() { m_pTransfer->nLastActivityMs = platform::SystemClock().TickCountMs(); }
-    bool RunTransfer(CURLcode* pResult);
-    void FinishResponse(CURLcode eResult);
-
-    static size_t HeaderCallback(char* pData, size_t nSize, size_t nCount, void* pUser);
-    static size_t WriteCallback(char* pData, size_t nSize, size_t nCount, void* pUser);
-    static int PrereqCallback(void* pUser, char*, char*, int, int);
-    void OnHeaderLine(std::string strLine);
+    bool IsStopRequested() const {
+        return pStopFlag != nullptr && pStopFlag->load(std::memory_order_relaxed) != 0;
+    }
+    void Touch() { nLastActivityMs = platform::SystemClock().TickCountMs(); }
 };
 
-CCurlHttpConnection::CCurlHttpConnection(const HttpConnectionSettings& settings)
-    : m_settings(settings) {
-    InitCurlOnce();
-    m_pEasy = curl_easy_init();
-    m_pMulti = curl_multi_init();
-    m_pHeaders = curl_slist_append(nullptr, kAcceptHeader);
-    if (!IsReady())
+void SetCancelled(HttpResponse* pResponse) {
+    pResponse->eOutcome = HttpOutcome::kStopped;
+    pResponse->nErrCode = kInetErrCancelled;
+    pResponse->strErrText = "The operation was cancelled";
+}
+
+void OnHeaderLine(CurlTransfer& t, std::string strLine) {
+    HttpResponse& response = t.response;
+    if (strLine.rfind("HTTP/", 0) == 0) {
+        // A new status line: interim (1xx) responses leave nothing behind.
+        response.mapHeaders.clear();
+        size_t nBlank = strLine.find(' ');
+        response.nStatus = nBlank == std::string::npos ? 0 : std::atoi(strLine.c_str() + nBlank);
         return;
-    CURL* h = m_pEasy;
+    }
+    std::string strTrimmed = TrimBlanks(strLine);
+    if (strTrimmed.empty()) {
+        if (response.nStatus < 200 || t.bHeadersDone)
+            return;
+        t.bHeadersDone = true;
+        if (t.pSink != nullptr) {
+            t.eAction = t.pSink->OnResponseHeaders(response);
+            if (t.eAction == IHttpBodySink::Action::kAbort)
+                t.bSinkAborted = true;
+        }
+        return;
+    }
+    size_t nColon = strTrimmed.find(':');
+    if (nColon == std::string::npos || response.mapHeaders.size() >= kMaxHeaderCount)
+        return;
+    std::string strValue = TrimBlanks(strTrimmed.substr(nColon + 1));
+    if (strValue.size() > kMaxHeaderValueBytes)
+        strValue.resize(kMaxHeaderValueBytes);
+    response.mapHeaders[TrimBlanks(strTrimmed.substr(0, nColon))] = strValue;
+}
+
+int PrereqCallback(void* pUser, char*, char*, int, int) {
+    auto* pT = static_cast<CurlTransfer*>(pUser);
+    if (pT->bActive) {
+        pT->bConnected = true;
+        pT->Touch();
+    }
+    return CURL_PREREQFUNC_OK;
+}
+
+size_t HeaderCallback(char* pData, size_t nSize, size_t nCount, void* pUser) {
+    auto* pT = static_cast<CurlTransfer*>(pUser);
+    size_t nBytes = nSize * nCount;
+    if (!pT->bActive)
+        return nBytes;
+    pT->Touch();
+    pT->nHeaderBytes += nBytes;
+    if (nBytes > kMaxHeaderLineBytes || pT->nHeaderBytes > kMaxHeaderBytes) {
+        pT->bHeadersTooLarge = true;
+        return 0;
+    }
+    OnHeaderLine(*pT, std::string(pData, nBytes));
+    if (pT->IsStopRequested()) {
+        pT->bStopped = true;
+        return 0;
+    }
+    return pT->eAction == IHttpBodySink::Action::kAbort ? 0 : nBytes;
+}
+
+size_t WriteCallback(char* pData, size_t nSize, size_t nCount, void* pUser) {
+    auto* pT = static_cast<CurlTransfer*>(pUser);
+    size_t nBytes = nSize * nCount;
+    if (!pT->bActive)
+        return nBytes;
+    pT->Touch();
+    if (pT->IsStopRequested()) {
+        pT->bStopped = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    pT->response.nBodyBytes += nBytes;
+    if (pT->eAction == IHttpBodySink::Action::kDiscard || pT->pSink == nullptr) {
+        // An error page is read to its end to keep the connection, if it is small.
+        return pT->response.nBodyBytes <= kMaxDiscardedBodyBytes ? nBytes : CURL_WRITEFUNC_ERROR;
+    }
+    if (!pT->pSink->OnBodyData(pData, nBytes)) {
+        pT->bSinkAborted = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    return nBytes;
+}
+
+// An easy handle with every option a request of ours needs but its URL.
+CURL* CreateEasy(const HttpConnectionSettings& settings, curl_slist* pHeaders, long nHttpVersion,
+                 uint32_t dwConnectMs, CurlTransfer* pT) {
+    CURL* h = curl_easy_init();
+    if (h == nullptr)
+        return nullptr;
+    pT->pEasy = h;
+    pT->pStopFlag = settings.pStopFlag;
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, nHttpVersion);
     curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, m_pHeaders);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, pHeaders);
     // The engine decodes gzip itself and wants the body as the server sent it.
     curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
@@ -175,50 +245,41 @@ CCurlHttpConnection::CCurlHttpConnection(const HttpConnectionSettings& settings)
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_szError);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CCurlHttpConnection::HeaderCallback);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CCurlHttpConnection::WriteCallback);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CCurlHttpConnection::PrereqCallback);
-    curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
-    if (!m_settings.strCaBundle.empty()) {
-        curl_easy_setopt(h, CURLOPT_CAINFO, m_settings.strCaBundle.c_str());
-    }
-}
-
-CCurlHttpConnection::~CCurlHttpConnection() {
-    if (m_pEasy != nullptr)
-        curl_easy_cleanup(m_pEasy);
-    if (m_pMulti != nullptr)
-        curl_multi_cleanup(m_pMulti);
-    curl_slist_free_all(m_pHeaders);
-}
-
-void CCurlHttpConnection::SetTimeouts(uint32_t dwConnectMs, uint32_t dwSendMs, uint32_t dwRecvMs) {
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, pT->szError);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HeaderCallback);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, pT);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteCallback);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, pT);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &PrereqCallback);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, pT);
     if (dwConnectMs != 0)
-        curl_easy_setopt(m_pEasy, CURLOPT_CONNECTTIMEOUT_MS, long{dwConnectMs});
-    if (dwSendMs != 0)
-        m_dwSendMs = dwSendMs;
-    if (dwRecvMs != 0)
-        m_dwRecvMs = dwRecvMs;
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long{dwConnectMs});
+    if (!settings.strCaBundle.empty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, settings.strCaBundle.c_str());
+    return h;
 }
 
-HttpResponse CCurlHttpConnection::Request(const std::string& strMethod, const std::string& strPath,
-                                          bool bIgnoreCert, IHttpBodySink* pSink,
-                                          const HttpRequestOptions& options) {
-    Transfer transfer;
-    transfer.pSink = pSink;
+// Back to the usual headers once a request has ended.
+void EndRequestHeaders(CurlTransfer& t, curl_slist* pUsualHeaders) {
+    if (t.pRequestHeaders == nullptr)
+        return;
+    curl_easy_setopt(t.pEasy, CURLOPT_HTTPHEADER, pUsualHeaders);
+    curl_slist_free_all(t.pRequestHeaders);
+    t.pRequestHeaders = nullptr;
+}
+
+// Sets the handle up for one request; false (response filled in) when the
+// request cannot be built.
+bool SetRequest(CurlTransfer& t, const HttpConnectionSettings& settings,
+                const std::string& strMethod, const std::string& strPath, bool bIgnoreCert,
+                const HttpRequestOptions& options) {
     if (strPath.size() > kMaxRequestPathBytes || (strMethod != "HEAD" && strMethod != "GET") ||
         !AreHeaderLinesSafe(options.vecHeaders)) {
-        transfer.response.nErrCode = kInetErrInvalidUrl;
-        transfer.response.strErrText = "Request path too long, method or header not supported";
-        return transfer.response;
+        t.response.nErrCode = kInetErrInvalidUrl;
+        t.response.strErrText = "Request path too long, method or header not supported";
+        return false;
     }
     // The extra lines go after the usual ones, for this request only.
-    curl_slist* pHeaders = m_pHeaders;
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> pExtra(nullptr,
-                                                                       &curl_slist_free_all);
     if (!options.vecHeaders.empty()) {
         curl_slist* pList = curl_slist_append(nullptr, kAcceptHeader);
         for (const std::string& strLine : options.vecHeaders) {
@@ -226,20 +287,20 @@ HttpResponse CCurlHttpConnection::Request(const std::string& strMethod, const st
                 pList = curl_slist_append(pList, strLine.c_str());
         }
         if (pList == nullptr) {
-            transfer.response.nErrCode = kInetErrInternal;
-            transfer.response.strErrText = "Out of memory";
-            return transfer.response;
+            t.response.nErrCode = kInetErrInternal;
+            t.response.strErrText = "Out of memory";
+            return false;
         }
-        pExtra.reset(pList);
-        pHeaders = pList;
+        t.pRequestHeaders = pList;
+        curl_easy_setopt(t.pEasy, CURLOPT_HTTPHEADER, pList);
     }
     // An IPv6 address stands in brackets in a URL.
-    bool bIpv6 = m_settings.strHost.find(':') != std::string::npos;
-    std::string strUrl = std::string(m_settings.bSecure ? "https://" : "http://") +
-                         (bIpv6 ? "[" + m_settings.strHost + "]" : m_settings.strHost) + ":" +
-                         std::to_string(m_settings.nPort) + EscapeRequestTarget(strPath);
-    m_szError[0] = '\0';
-    CURL* h = m_pEasy;
+    bool bIpv6 = settings.strHost.find(':') != std::string::npos;
+    std::string strUrl = std::string(settings.bSecure ? "https://" : "http://") +
+                         (bIpv6 ? "[" + settings.strHost + "]" : settings.strHost) + ":" +
+                         std::to_string(settings.nPort) + EscapeRequestTarget(strPath);
+    t.szError[0] = '\0';
+    CURL* h = t.pEasy;
     bool bOptionsOk = curl_easy_setopt(h, CURLOPT_URL, strUrl.c_str()) == CURLE_OK;
     if (strMethod == "HEAD") {
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
@@ -249,89 +310,45 @@ HttpResponse CCurlHttpConnection::Request(const std::string& strMethod, const st
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, bIgnoreCert ? 0L : 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, bIgnoreCert ? 0L : 2L);
     if (!bOptionsOk) {
-        transfer.response.nErrCode = kInetErrInvalidUrl;
-        transfer.response.strErrText = CutText("Invalid URL: " + strUrl);
-        return transfer.response;
-    }
-
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, pHeaders);
-    m_pTransfer = &transfer;
-    Touch();
-    CURLcode eResult = CURLE_OK;
-    if (RunTransfer(&eResult))
-        FinishResponse(eResult);
-    m_pTransfer = nullptr;
-    curl_easy_setopt(m_pEasy, CURLOPT_HTTPHEADER, m_pHeaders);
-    return transfer.response;
-}
-
-// Drives the transfer until curl is done (true, result in *pResult) or the
-// stop flag or a time-out ends it (false, outcome already set).
-bool CCurlHttpConnection::RunTransfer(CURLcode* pResult) {
-    HttpResponse& response = m_pTransfer->response;
-    if (curl_multi_add_handle(m_pMulti, m_pEasy) != CURLM_OK) {
-        response.eOutcome = HttpOutcome::kTransportError;
-        response.nErrCode = kInetErrInternal;
-        response.strErrText = "Cannot start the transfer";
+        t.response.nErrCode = kInetErrInvalidUrl;
+        t.response.strErrText = CutText("Invalid URL: " + strUrl);
         return false;
     }
-    bool bDone = false;
-    for (;;) {
-        int nRunning = 0;
-        CURLMcode eMulti = curl_multi_perform(m_pMulti, &nRunning);
-        if (eMulti != CURLM_OK) {
-            response.eOutcome = HttpOutcome::kTransportError;
-            response.nErrCode = kInetErrInternal;
-            response.strErrText = CutText(curl_multi_strerror(eMulti));
-            break;
-        }
-        if (nRunning == 0) {
-            int nQueued = 0;
-            *pResult = CURLE_OK;
-            while (CURLMsg* pMsg = curl_multi_info_read(m_pMulti, &nQueued)) {
-                if (pMsg->msg == CURLMSG_DONE)
-                    *pResult = pMsg->data.result;
-            }
-            bDone = true;
-            break;
-        }
-        if (IsStopRequested()) {
-            response.eOutcome = HttpOutcome::kStopped;
-            response.nErrCode = kInetErrCancelled;
-            response.strErrText = "The operation was cancelled";
-            break;
-        }
-        // Before the connection is up curl's connect time-out rules; after it,
-        // the send and receive time-outs limit each wait for progress.
-        if (m_pTransfer->bConnected) {
-            long nSent = 0;
-            curl_easy_getinfo(m_pEasy, CURLINFO_REQUEST_SIZE, &nSent);
-            uint32_t dwLimit = nSent > 0 ? m_dwRecvMs : m_dwSendMs;
-            uint64_t nIdle = platform::SystemClock().TickCountMs() - m_pTransfer->nLastActivityMs;
-            if (dwLimit != 0 && nIdle >= dwLimit) {
-                response.eOutcome = HttpOutcome::kTransportError;
-                response.nErrCode = kInetErrTimeout;
-                response.strErrText =
-                    CutText(std::string(nSent > 0 ? "Receive" : "Send") + " timed out after " +
-                            std::to_string(nIdle) + " milliseconds without data");
-                break;
-            }
-        }
-        long nCurlWait = -1;
-        curl_multi_timeout(m_pMulti, &nCurlWait);
-        int nWait =
-            (nCurlWait >= 0 && nCurlWait < kPollStepMs) ? static_cast<int>(nCurlWait) : kPollStepMs;
-        curl_multi_poll(m_pMulti, nullptr, 0, nWait, nullptr);
-    }
-    // Removing an unfinished transfer closes its connection.
-    curl_multi_remove_handle(m_pMulti, m_pEasy);
-    return bDone;
+    return true;
 }
 
-void CCurlHttpConnection::FinishResponse(CURLcode eResult) {
-    Transfer& t = *m_pTransfer;
+// Before the connection is up curl's connect time-out rules; after it, the
+// send and receive time-outs limit each wait for progress. True (response
+// filled in) when the transfer waited too long.
+bool IdleTimedOut(CurlTransfer& t, uint32_t dwSendMs, uint32_t dwRecvMs) {
+    if (!t.bConnected)
+        return false;
+    long nSent = 0;
+    curl_easy_getinfo(t.pEasy, CURLINFO_REQUEST_SIZE, &nSent);
+    uint32_t dwLimit = nSent > 0 ? dwRecvMs : dwSendMs;
+    uint64_t nIdle = platform::SystemClock().TickCountMs() - t.nLastActivityMs;
+    if (dwLimit == 0 || nIdle < dwLimit)
+        return false;
+    t.response.eOutcome = HttpOutcome::kTransportError;
+    t.response.nErrCode = kInetErrTimeout;
+    t.response.strErrText = CutText(std::string(nSent > 0 ? "Receive" : "Send") + " timed out after " +
+                                    std::to_string(nIdle) + " milliseconds without data");
+    return true;
+}
+
+// Waits for socket activity, at most one poll step.
+void PollOnce(CURLM* pMulti) {
+    long nCurlWait = -1;
+    curl_multi_timeout(pMulti, &nCurlWait);
+    int nWait =
+        (nCurlWait >= 0 && nCurlWait < kPollStepMs) ? static_cast<int>(nCurlWait) : kPollStepMs;
+    curl_multi_poll(pMulti, nullptr, 0, nWait, nullptr);
+}
+
+// The response of a transfer curl ended with eResult.
+void FinishResponse(CurlTransfer& t, CURLcode eResult) {
     HttpResponse& response = t.response;
-    std::string strError = m_szError[0] != '\0' ? m_szError : curl_easy_strerror(eResult);
+    std::string strError = t.szError[0] != '\0' ? t.szError : curl_easy_strerror(eResult);
     if (eResult == CURLE_OK) {
         response.eOutcome = HttpOutcome::kComplete;
         if (!t.bHeadersDone && response.nStatus == 0) {
@@ -342,9 +359,7 @@ void CCurlHttpConnection::FinishResponse(CURLcode eResult) {
         return;
     }
     if (t.bStopped) {
-        response.eOutcome = HttpOutcome::kStopped;
-        response.nErrCode = kInetErrCancelled;
-        response.strErrText = "The operation was cancelled";
+        SetCancelled(&response);
         return;
     }
     if (t.bSinkAborted) {
@@ -382,6 +397,13 @@ void CCurlHttpConnection::FinishResponse(CURLcode eResult) {
             response.eOutcome = HttpOutcome::kPartialBody;
             response.nErrCode = kInetErrConnectionAborted;
             break;
+        case CURLE_HTTP2_STREAM:
+            // A stream the server reset after its headers: the body ended
+            // early, as a closed HTTP/1.1 connection would end it.
+            if (t.bHeadersDone)
+                response.eOutcome = HttpOutcome::kPartialBody;
+            response.nErrCode = kInetErrConnectionAborted;
+            break;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
             response.nErrCode = kInetErrNameNotResolved;
@@ -401,7 +423,7 @@ void CCurlHttpConnection::FinishResponse(CURLcode eResult) {
             break;
         case CURLE_PEER_FAILED_VERIFICATION: {
             long nVerify = kX509Ok;
-            curl_easy_getinfo(m_pEasy, CURLINFO_SSL_VERIFYRESULT, &nVerify);
+            curl_easy_getinfo(t.pEasy, CURLINFO_SSL_VERIFYRESULT, &nVerify);
             response.nErrCode = InetCodeForVerifyResult(nVerify);
             break;
         }
@@ -418,87 +440,291 @@ void CCurlHttpConnection::FinishResponse(CURLcode eResult) {
     }
 }
 
-int CCurlHttpConnection::PrereqCallback(void* pUser, char*, char*, int, int) {
-    auto* pThis = static_cast<CCurlHttpConnection*>(pUser);
-    if (pThis->m_pTransfer != nullptr) {
-        pThis->m_pTransfer->bConnected = true;
-        pThis->Touch();
-    }
-    return CURL_PREREQFUNC_OK;
+class CCurlHttpConnection : public IHttpConnection {
+public:
+    explicit CCurlHttpConnection(const HttpConnectionSettings& settings);
+    ~CCurlHttpConnection() override;
+    CCurlHttpConnection(const CCurlHttpConnection&) = delete;
+    CCurlHttpConnection& operator=(const CCurlHttpConnection&) = delete;
+
+    bool IsReady() const { return m_transfer.pEasy != nullptr && m_pMulti != nullptr && m_pHeaders; }
+    void SetTimeouts(uint32_t dwConnectMs, uint32_t dwSendMs, uint32_t dwRecvMs) override;
+    HttpResponse Request(const std::string& strMethod, const std::string& strPath, bool bIgnoreCert,
+                         IHttpBodySink* pSink, const HttpRequestOptions& options) override;
+    std::unique_ptr<IHttpBatch> StartBatch(size_t nParallel) override;
+
+private:
+    HttpConnectionSettings m_settings;
+    // One easy handle for every request; the multi handle's cache keeps the
+    // connection alive between them.
+    CurlTransfer m_transfer;
+    CURLM* m_pMulti = nullptr;
+    curl_slist* m_pHeaders = nullptr;
+    uint32_t m_dwConnectMs = 0;
+    uint32_t m_dwSendMs = 0;
+    uint32_t m_dwRecvMs = 0;
+
+    bool RunTransfer(CURLcode* pResult);
+};
+
+// A pool of easy handles on a multi handle of its own.
+class CCurlHttpBatch : public IHttpBatch {
+public:
+    CCurlHttpBatch(const HttpConnectionSettings& settings, size_t nParallel, uint32_t dwConnectMs,
+                   uint32_t dwSendMs, uint32_t dwRecvMs);
+    ~CCurlHttpBatch() override;
+    CCurlHttpBatch(const CCurlHttpBatch&) = delete;
+    CCurlHttpBatch& operator=(const CCurlHttpBatch&) = delete;
+
+    bool IsReady() const { return m_bReady; }
+    size_t Running() const override { return m_nRunning; }
+    void Start(size_t nTag, const HttpRequest& request) override;
+    void Wait(std::vector<HttpBatchResult>* pvecDone) override;
+
+private:
+    struct Slot {
+        CurlTransfer transfer;
+        size_t nTag = 0;
+        bool bAdded = false;  // on the multi handle
+    };
+    HttpConnectionSettings m_settings;
+    uint32_t m_dwSendMs;
+    uint32_t m_dwRecvMs;
+    CURLM* m_pMulti = nullptr;
+    curl_slist* m_pHeaders = nullptr;
+    std::vector<std::unique_ptr<Slot>> m_vecSlots;
+    std::vector<HttpBatchResult> m_vecEndedAtStart;
+    size_t m_nRunning = 0;
+    bool m_bReady = false;
+
+    // Takes a slot's transfer off the multi handle and hands its response back.
+    void End(Slot& slot, std::vector<HttpBatchResult>* pvecDone);
+};
+
+CCurlHttpConnection::CCurlHttpConnection(const HttpConnectionSettings& settings)
+    : m_settings(settings) {
+    InitCurlOnce();
+    m_pMulti = curl_multi_init();
+    m_pHeaders = curl_slist_append(nullptr, kAcceptHeader);
+    CreateEasy(m_settings, m_pHeaders, static_cast<long>(CURL_HTTP_VERSION_1_1), 0, &m_transfer);
 }
 
-size_t CCurlHttpConnection::HeaderCallback(char* pData, size_t nSize, size_t nCount, void* pUser) {
-    auto* pThis = static_cast<CCurlHttpConnection*>(pUser);
-    size_t nBytes = nSize * nCount;
-    if (pThis->m_pTransfer == nullptr)
-        return nBytes;
-    pThis->Touch();
-    Transfer& t = *pThis->m_pTransfer;
-    t.nHeaderBytes += nBytes;
-    if (nBytes > kMaxHeaderLineBytes || t.nHeaderBytes > kMaxHeaderBytes) {
-        t.bHeadersTooLarge = true;
-        return 0;
-    }
-    pThis->OnHeaderLine(std::string(pData, nBytes));
-    if (pThis->IsStopRequested()) {
-        t.bStopped = true;
-        return 0;
-    }
-    return t.eAction == IHttpBodySink::Action::kAbort ? 0 : nBytes;
+CCurlHttpConnection::~CCurlHttpConnection() {
+    if (m_transfer.pEasy != nullptr)
+        curl_easy_cleanup(m_transfer.pEasy);
+    if (m_pMulti != nullptr)
+        curl_multi_cleanup(m_pMulti);
+    curl_slist_free_all(m_pHeaders);
 }
 
-void CCurlHttpConnection::OnHeaderLine(std::string strLine) {
-    Transfer& t = *m_pTransfer;
-    HttpResponse& response = t.response;
-    if (strLine.rfind("HTTP/", 0) == 0) {
-        // A new status line: interim (1xx) responses leave nothing behind.
-        response.mapHeaders.clear();
-        size_t nBlank = strLine.find(' ');
-        response.nStatus = nBlank == std::string::npos ? 0 : std::atoi(strLine.c_str() + nBlank);
-        return;
+void CCurlHttpConnection::SetTimeouts(uint32_t dwConnectMs, uint32_t dwSendMs, uint32_t dwRecvMs) {
+    if (dwConnectMs != 0) {
+        m_dwConnectMs = dwConnectMs;
+        curl_easy_setopt(m_transfer.pEasy, CURLOPT_CONNECTTIMEOUT_MS, long{dwConnectMs});
     }
-    std::string strTrimmed = TrimBlanks(strLine);
-    if (strTrimmed.empty()) {
-        if (response.nStatus < 200 || t.bHeadersDone)
-            return;
-        t.bHeadersDone = true;
-        if (t.pSink != nullptr) {
-            t.eAction = t.pSink->OnResponseHeaders(response);
-            if (t.eAction == IHttpBodySink::Action::kAbort)
-                t.bSinkAborted = true;
+    if (dwSendMs != 0)
+        m_dwSendMs = dwSendMs;
+    if (dwRecvMs != 0)
+        m_dwRecvMs = dwRecvMs;
+}
+
+HttpResponse CCurlHttpConnection::Request(const std::string& strMethod, const std::string& strPath,
+                                          bool bIgnoreCert, IHttpBodySink* pSink,
+                                          const HttpRequestOptions& options) {
+    m_transfer.Begin(pSink);
+    if (SetRequest(m_transfer, m_settings, strMethod, strPath, bIgnoreCert, options)) {
+        CURLcode eResult = CURLE_OK;
+        if (RunTransfer(&eResult))
+            FinishResponse(m_transfer, eResult);
+    }
+    EndRequestHeaders(m_transfer, m_pHeaders);
+    m_transfer.bActive = false;
+    return std::move(m_transfer.response);
+}
+
+// Drives the transfer until curl is done (true, result in *pResult) or the
+// stop flag or a time-out ends it (false, outcome already set).
+bool CCurlHttpConnection::RunTransfer(CURLcode* pResult) {
+    HttpResponse& response = m_transfer.response;
+    if (curl_multi_add_handle(m_pMulti, m_transfer.pEasy) != CURLM_OK) {
+        response.eOutcome = HttpOutcome::kTransportError;
+        response.nErrCode = kInetErrInternal;
+        response.strErrText = "Cannot start the transfer";
+        return false;
+    }
+    bool bDone = false;
+    for (;;) {
+        int nRunning = 0;
+        CURLMcode eMulti = curl_multi_perform(m_pMulti, &nRunning);
+        if (eMulti != CURLM_OK) {
+            response.eOutcome = HttpOutcome::kTransportError;
+            response.nErrCode = kInetErrInternal;
+            response.strErrText = CutText(curl_multi_strerror(eMulti));
+            break;
         }
-        return;
+        if (nRunning == 0) {
+            int nQueued = 0;
+            *pResult = CURLE_OK;
+            while (CURLMsg* pMsg = curl_multi_info_read(m_pMulti, &nQueued)) {
+                if (pMsg->msg == CURLMSG_DONE)
+                    *pResult = pMsg->data.result;
+            }
+            bDone = true;
+            break;
+        }
+        if (m_transfer.IsStopRequested()) {
+            SetCancelled(&response);
+            break;
+        }
+        if (IdleTimedOut(m_transfer, m_dwSendMs, m_dwRecvMs))
+            break;
+        PollOnce(m_pMulti);
     }
-    size_t nColon = strTrimmed.find(':');
-    if (nColon == std::string::npos || response.mapHeaders.size() >= kMaxHeaderCount)
-        return;
-    std::string strValue = TrimBlanks(strTrimmed.substr(nColon + 1));
-    if (strValue.size() > kMaxHeaderValueBytes)
-        strValue.resize(kMaxHeaderValueBytes);
-    response.mapHeaders[TrimBlanks(strTrimmed.substr(0, nColon))] = strValue;
+    // Removing an unfinished transfer closes its connection.
+    curl_multi_remove_handle(m_pMulti, m_transfer.pEasy);
+    return bDone;
 }
 
-size_t CCurlHttpConnection::WriteCallback(char* pData, size_t nSize, size_t nCount, void* pUser) {
-    auto* pThis = static_cast<CCurlHttpConnection*>(pUser);
-    size_t nBytes = nSize * nCount;
-    Transfer* pT = pThis->m_pTransfer;
-    if (pT == nullptr)
-        return nBytes;
-    pThis->Touch();
-    if (pThis->IsStopRequested()) {
-        pT->bStopped = true;
-        return CURL_WRITEFUNC_ERROR;
+std::unique_ptr<IHttpBatch> CCurlHttpConnection::StartBatch(size_t nParallel) {
+    auto pBatch = std::make_unique<CCurlHttpBatch>(m_settings, std::max<size_t>(nParallel, 1),
+                                                   m_dwConnectMs, m_dwSendMs, m_dwRecvMs);
+    if (!pBatch->IsReady())
+        return nullptr;
+    return pBatch;
+}
+
+CCurlHttpBatch::CCurlHttpBatch(const HttpConnectionSettings& settings, size_t nParallel,
+                               uint32_t dwConnectMs, uint32_t dwSendMs, uint32_t dwRecvMs)
+    : IHttpBatch(nParallel),
+      m_settings(settings),
+      m_dwSendMs(dwSendMs),
+      m_dwRecvMs(dwRecvMs) {
+    InitCurlOnce();
+    m_pMulti = curl_multi_init();
+    m_pHeaders = curl_slist_append(nullptr, kAcceptHeader);
+    if (m_pMulti == nullptr || m_pHeaders == nullptr)
+        return;
+    // Over TLS the server may offer HTTP/2: then every request is a stream of
+    // one connection (each waits for it rather than opening its own).
+    // Otherwise up to nParallel HTTP/1.1 connections, each kept alive.
+    long nVersion = static_cast<long>(settings.bSecure ? CURL_HTTP_VERSION_2TLS
+                                                       : CURL_HTTP_VERSION_1_1);
+    curl_multi_setopt(m_pMulti, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+    curl_multi_setopt(m_pMulti, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(nParallel));
+    for (size_t i = 0; i < nParallel; ++i) {
+        auto pSlot = std::make_unique<Slot>();
+        CURL* h = CreateEasy(m_settings, m_pHeaders, nVersion, dwConnectMs, &pSlot->transfer);
+        if (h == nullptr)
+            return;
+        curl_easy_setopt(h, CURLOPT_PRIVATE, pSlot.get());
+        if (settings.bSecure)
+            curl_easy_setopt(h, CURLOPT_PIPEWAIT, 1L);
+        m_vecSlots.push_back(std::move(pSlot));
     }
-    pT->response.nBodyBytes += nBytes;
-    if (pT->eAction == IHttpBodySink::Action::kDiscard || pT->pSink == nullptr) {
-        // An error page is read to its end to keep the connection, if it is small.
-        return pT->response.nBodyBytes <= kMaxDiscardedBodyBytes ? nBytes : CURL_WRITEFUNC_ERROR;
+    m_bReady = true;
+}
+
+CCurlHttpBatch::~CCurlHttpBatch() {
+    for (auto& pSlot : m_vecSlots) {
+        if (pSlot->bAdded)
+            curl_multi_remove_handle(m_pMulti, pSlot->transfer.pEasy);
+        curl_easy_cleanup(pSlot->transfer.pEasy);
+        curl_slist_free_all(pSlot->transfer.pRequestHeaders);
     }
-    if (!pT->pSink->OnBodyData(pData, nBytes)) {
-        pT->bSinkAborted = true;
-        return CURL_WRITEFUNC_ERROR;
+    if (m_pMulti != nullptr)
+        curl_multi_cleanup(m_pMulti);
+    curl_slist_free_all(m_pHeaders);
+}
+
+void CCurlHttpBatch::Start(size_t nTag, const HttpRequest& request) {
+    Slot* pFree = nullptr;
+    for (auto& pSlot : m_vecSlots) {
+        if (!pSlot->transfer.bActive) {
+            pFree = pSlot.get();
+            break;
+        }
     }
-    return nBytes;
+    if (pFree == nullptr)
+        return;  // over capacity: a caller's fault, nothing is started
+    CurlTransfer& t = pFree->transfer;
+    t.Begin(request.pSink);
+    pFree->nTag = nTag;
+    ++m_nRunning;
+    if (!SetRequest(t, m_settings, request.strMethod, request.strPath, request.bIgnoreCert,
+                    request.options)) {
+        End(*pFree, &m_vecEndedAtStart);
+        return;
+    }
+    if (curl_multi_add_handle(m_pMulti, t.pEasy) != CURLM_OK) {
+        t.response.eOutcome = HttpOutcome::kTransportError;
+        t.response.nErrCode = kInetErrInternal;
+        t.response.strErrText = "Cannot start the transfer";
+        End(*pFree, &m_vecEndedAtStart);
+        return;
+    }
+    pFree->bAdded = true;
+}
+
+void CCurlHttpBatch::End(Slot& slot, std::vector<HttpBatchResult>* pvecDone) {
+    if (slot.bAdded) {
+        // Removing an unfinished transfer closes its HTTP/1.1 connection or
+        // resets its HTTP/2 stream.
+        curl_multi_remove_handle(m_pMulti, slot.transfer.pEasy);
+        slot.bAdded = false;
+    }
+    EndRequestHeaders(slot.transfer, m_pHeaders);
+    slot.transfer.bActive = false;
+    --m_nRunning;
+    pvecDone->push_back(HttpBatchResult{slot.nTag, std::move(slot.transfer.response)});
+}
+
+void CCurlHttpBatch::Wait(std::vector<HttpBatchResult>* pvecDone) {
+    size_t nBefore = pvecDone->size();
+    for (HttpBatchResult& result : m_vecEndedAtStart)
+        pvecDone->push_back(std::move(result));
+    m_vecEndedAtStart.clear();
+    while (pvecDone->size() == nBefore && m_nRunning > 0) {
+        int nStillRunning = 0;
+        CURLMcode eMulti = curl_multi_perform(m_pMulti, &nStillRunning);
+        if (eMulti != CURLM_OK) {
+            for (auto& pSlot : m_vecSlots) {
+                if (!pSlot->bAdded)
+                    continue;
+                HttpResponse& response = pSlot->transfer.response;
+                response.eOutcome = HttpOutcome::kTransportError;
+                response.nErrCode = kInetErrInternal;
+                response.strErrText = CutText(curl_multi_strerror(eMulti));
+                End(*pSlot, pvecDone);
+            }
+            return;
+        }
+        int nQueued = 0;
+        while (CURLMsg* pMsg = curl_multi_info_read(m_pMulti, &nQueued)) {
+            if (pMsg->msg != CURLMSG_DONE)
+                continue;
+            Slot* pSlot = nullptr;
+            curl_easy_getinfo(pMsg->easy_handle, CURLINFO_PRIVATE, &pSlot);
+            CURLcode eResult = pMsg->data.result;
+            if (pSlot == nullptr || !pSlot->bAdded)
+                continue;
+            FinishResponse(pSlot->transfer, eResult);
+            End(*pSlot, pvecDone);
+        }
+        bool bStop = m_settings.pStopFlag != nullptr &&
+                     m_settings.pStopFlag->load(std::memory_order_relaxed) != 0;
+        for (auto& pSlot : m_vecSlots) {
+            if (!pSlot->bAdded)
+                continue;
+            if (bStop) {
+                SetCancelled(&pSlot->transfer.response);
+                End(*pSlot, pvecDone);
+            } else if (IdleTimedOut(pSlot->transfer, m_dwSendMs, m_dwRecvMs)) {
+                End(*pSlot, pvecDone);
+            }
+        }
+        if (pvecDone->size() == nBefore)
+            PollOnce(m_pMulti);
+    }
 }
 
 }  // namespace

@@ -112,6 +112,47 @@ struct HttpConnectionSettings {
     std::string strCaBundle;
 };
 
+// One request of a batch; the sink (may be null) lives until it ends.
+struct HttpRequest {
+    std::string strMethod;  // "HEAD" or "GET"
+    std::string strPath;
+    bool bIgnoreCert = false;
+    IHttpBodySink* pSink = nullptr;
+    HttpRequestOptions options;
+};
+
+struct HttpBatchResult {
+    size_t nTag = 0;  // as given to Start
+    HttpResponse response;
+};
+
+// Requests that run side by side on one thread: as streams of one HTTP/2
+// connection where the server offers it over TLS, otherwise on up to
+// Capacity() kept-alive HTTP/1.1 connections. Each request keeps every rule
+// of a single one (time-outs, low-speed bound, header limits, stop flag).
+// Made by IHttpConnection::StartBatch; used on one thread only; ending it
+// ends the requests still running.
+class IHttpBatch {
+public:
+    virtual ~IHttpBatch() = default;
+    size_t Capacity() const { return m_nCapacity; }
+    // Requests started and not yet handed back by Wait.
+    virtual size_t Running() const = 0;
+    // Starts one request; only while Running() < Capacity(). A request that
+    // cannot be built ends at once (kNotOpened) and comes back from Wait.
+    virtual void Start(size_t nTag, const HttpRequest& request) = 0;
+    // Drives the requests until at least one ends and appends every ended
+    // one to *pvecDone; returns at once when none runs. The stop flag ends
+    // all of them within one poll step.
+    virtual void Wait(std::vector<HttpBatchResult>* pvecDone) = 0;
+
+protected:
+    explicit IHttpBatch(size_t nCapacity) : m_nCapacity(nCapacity) {}
+
+private:
+    size_t m_nCapacity;
+};
+
 class IHttpConnection {
 public:
     virtual ~IHttpConnection() = default;
@@ -125,6 +166,9 @@ public:
     virtual HttpResponse Request(const std::string& strMethod, const std::string& strPath,
                                  bool bIgnoreCert, IHttpBodySink* pSink,
                                  const HttpRequestOptions& options = HttpRequestOptions()) = 0;
+    // A batch of up to nParallel requests at a time to the same server, with
+    // this connection's settings and time-outs; null when it cannot be set up.
+    virtual std::unique_ptr<IHttpBatch> StartBatch(size_t nParallel) = 0;
 };
 
 // The libcurl connection; null when the client cannot be set up.

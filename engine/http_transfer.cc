@@ -45,7 +45,7 @@ constexpr size_t kFileBufferBytes = 1024 * 1024;
 constexpr int kMaxTempNames = 100;
 // An attempt's answer that the part kept cannot be continued: the file is
 // then fetched whole, once.
-constexpr int kStartOver = 100;
+constexpr int kStartOver = CSyncEngine::kDownloadStartOver;
 // A body whose size nobody states (chunked, or no length in the list or the
 // HEAD) is given up past this many bytes, so it cannot fill the disk.
 constexpr uint64_t kMaxUnknownSizeBytes = 1024ULL * 1024 * 1024;
@@ -484,13 +484,31 @@ int CSyncEngine::GetServerFileInfo(const std::string& strPath, std::string* pstr
     pstrErrText->clear();
     *pbSizeUnknown = 0;
     *pnGzip = -1;
+    HttpRequest request;
+    if (PrepareHead(strPath, bIgnoreCert, &request) != 0)
+        return -1;
+    HttpResponse response =
+        m_pHttpConnection->Request(request.strMethod, request.strPath, request.bIgnoreCert, nullptr);
+    return FinishHead(strPath, response, pstrTime, pnSize, pnErrCode, pstrErrText, pbSizeUnknown,
+                      pnGzip);
+}
+
+int CSyncEngine::PrepareHead(const std::string& strPath, int bIgnoreCert, HttpRequest* pRequest) {
     std::string strEncoded = EncodeUrl(strPath);
     int nHttpsMode = m_pCfg != nullptr ? m_pCfg->m_nHttpsMode : 0;
-    bool bIgnore = LogCertFlags(kHeadPrefix, nHttpsMode, bIgnoreCert);
+    pRequest->bIgnoreCert = LogCertFlags(kHeadPrefix, nHttpsMode, bIgnoreCert);
     if (!m_pHttpConnection || strEncoded.empty() || strEncoded.size() > kMaxRequestPathBytes) {
         return -1;
     }
-    HttpResponse response = m_pHttpConnection->Request("HEAD", strEncoded, bIgnore, nullptr);
+    pRequest->strMethod = "HEAD";
+    pRequest->strPath = strEncoded;
+    pRequest->pSink = nullptr;
+    return 0;
+}
+
+int CSyncEngine::FinishHead(const std::string& strPath, const HttpResponse& response,
+                            std::string* pstrTime, uint64_t* pnSize, int* pnErrCode,
+                            std::string* pstrErrText, int* pbSizeUnknown, int* pnGzip) {
     switch (response.eOutcome) {
         case HttpOutcome::kComplete:
             break;
@@ -577,18 +595,24 @@ int CSyncEngine::GetServerFileInfo(FileItem& item) {
 
 namespace {
 
-// One GET of a download: into a new part file, or continuing point's.
-// kStartOver when the answer cannot continue the part.
-int FetchOnce(CSyncEngine& engine, FileItem& item, const std::string& strPath,
-              const std::string& strEncoded, bool bIgnore, uint64_t nResumeSize,
-              const ResumePoint& point, ListGetExchange* pList, int* pnErrCode,
-              std::string* pstrErrText) {
-    CDownloadSink sink(item, nResumeSize, point);
+// The sink and headers of one GET: into a new part file, or continuing
+// the part at pGet->point.
+void MakeFetch(FileItem& item, PreparedDownload* pGet, ListGetExchange* pList) {
+    auto pSink = std::make_unique<CDownloadSink>(item, pGet->nResumeSize, pGet->point);
     if (pList != nullptr)
-        sink.LimitWritten(pList->nMaxBytes);
-    HttpResponse response = engine.m_pHttpConnection->Request(
-        "GET", strEncoded, bIgnore, &sink,
-        pList != nullptr ? pList->request : RangeRequestOf(point));
+        pSink->LimitWritten(pList->nMaxBytes);
+    pGet->request.options = pList != nullptr ? pList->request : RangeRequestOf(pGet->point);
+    pGet->request.pSink = pSink.get();
+    pGet->pSink = std::move(pSink);
+}
+
+// The result of one GET from its response; kStartOver when the answer
+// cannot continue the part.
+int FetchResult(CSyncEngine& engine, FileItem& item, PreparedDownload& get,
+                const HttpResponse& response, ListGetExchange* pList, int* pnErrCode,
+                std::string* pstrErrText) {
+    auto& sink = static_cast<CDownloadSink&>(*get.pSink);
+    const std::string& strPath = get.strPath;
     if (sink.NeedsStartOver())
         return kStartOver;
     // A local failure decides first: it is why the transfer was cut short.
@@ -733,6 +757,23 @@ int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int*
                                            ListGetExchange* pList) {
     *pnErrCode = 0;
     pstrErrText->clear();
+    PreparedDownload get;
+    int nPrepared = PrepareDownload(item, bIgnoreCert, &get, pList);
+    if (nPrepared != 0)
+        return nPrepared;
+    for (int nAttempt = 0;; ++nAttempt) {
+        HttpResponse response =
+            m_pHttpConnection->Request(get.request.strMethod, get.request.strPath,
+                                       get.request.bIgnoreCert, get.pSink.get(), get.request.options);
+        int nResult = FinishDownload(item, get, response, pnErrCode, pstrErrText, pList);
+        if (nResult != kStartOver || nAttempt > 0)
+            return nResult;
+        RestartDownload(item, &get, pList);
+    }
+}
+
+int CSyncEngine::PrepareDownload(FileItem& item, int bIgnoreCert, PreparedDownload* pGet,
+                                 ListGetExchange* pList) {
     std::string strPath =
         (m_pCfg != nullptr ? m_pCfg->m_strBaseUrl : std::string()) + "/" + item.m_strSourceFile;
     std::string strEncoded = EncodeUrl(strPath);
@@ -743,24 +784,36 @@ int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int*
         TideLog(4, "%sOpenRequest() Return NULL", kGetPrefix);
         return -1;
     }
+    pGet->strPath = strPath;
+    pGet->request.strMethod = "GET";
+    pGet->request.strPath = strEncoded;
+    pGet->request.bIgnoreCert = bIgnore;
     // A large plain file goes on from what a cut-off attempt kept. The list
     // is asked for gzip-encoded, so it never is.
-    uint64_t nResumeSize = pList == nullptr ? ResumableSize(item) : 0;
-    ResumePoint point;
-    if (nResumeSize > 0)
-        point = FindResumePoint(item, nResumeSize);
-    int nResult = FetchOnce(*this, item, strPath, strEncoded, bIgnore, nResumeSize, point, pList,
-                            pnErrCode, pstrErrText);
-    if (nResult == kStartOver) {
-        TideLog(2,
-                "%s'%s' >> The part kept does not continue the server's file; downloading it "
-                "whole.",
-                kGetPrefix, item.m_strSourceFile.c_str());
-        DiscardPart(item.m_strTargetFile);
-        *pnErrCode = 0;
-        pstrErrText->clear();
-        nResult = FetchOnce(*this, item, strPath, strEncoded, bIgnore, nResumeSize, ResumePoint(),
-                            pList, pnErrCode, pstrErrText);
-    }
+    pGet->nResumeSize = pList == nullptr ? ResumableSize(item) : 0;
+    pGet->point = pGet->nResumeSize > 0 ? FindResumePoint(item, pGet->nResumeSize) : ResumePoint();
+    MakeFetch(item, pGet, pList);
+    return 0;
+}
+
+int CSyncEngine::FinishDownload(FileItem& item, PreparedDownload& get,
+                                const HttpResponse& response, int* pnErrCode,
+                                std::string* pstrErrText, ListGetExchange* pList) {
+    *pnErrCode = 0;
+    pstrErrText->clear();
+    int nResult = FetchResult(*this, item, get, response, pList, pnErrCode, pstrErrText);
+    // The sink goes now: it removes or keeps its file before anything else.
+    get.request.pSink = nullptr;
+    get.pSink.reset();
     return nResult;
+}
+
+void CSyncEngine::RestartDownload(FileItem& item, PreparedDownload* pGet, ListGetExchange* pList) {
+    TideLog(2,
+            "%s'%s' >> The part kept does not continue the server's file; downloading it "
+            "whole.",
+            kGetPrefix, item.m_strSourceFile.c_str());
+    DiscardPart(item.m_strTargetFile);
+    pGet->point = ResumePoint();
+    MakeFetch(item, pGet, pList);
 }

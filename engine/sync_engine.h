@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "engine/file_item.h"
+#include "engine/http_connection.h"
+#include "engine/resume.h"
 #include "engine/sync_front_end.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 
 class CTideCfg;
-class IHttpConnection;
 struct ListGetExchange;
 struct UpdatePlan;
 
@@ -29,6 +30,17 @@ constexpr size_t kServerTimeTextSize = 20;
 // Modification time (Unix seconds) of a download whose post-processing is
 // still to come; no server time is ever this close to it.
 constexpr int64_t kPendingFileTime = 0;
+
+// A GET made ready by PrepareDownload and ended by FinishDownload.
+struct PreparedDownload {
+    std::string strPath;  // as logged, before encoding
+    uint64_t nResumeSize = 0;  // the file's size when it may be resumed, else 0
+    ResumePoint point;         // what a part kept from before holds
+    HttpRequest request;
+    // Writes the body into a temporary file beside the target; removes it
+    // unless the download is committed.
+    std::unique_ptr<IHttpBodySink> pSink;
+};
 
 class CSyncEngine {
 public:
@@ -72,6 +84,23 @@ public:
                                   std::string* pstrErrText, int nIndex = 0, int nCount = 0,
                                   ListGetExchange* pList = nullptr);
     static constexpr int kNotModified = 1;
+    // The two halves of each request, shared by the one-at-a-time path above
+    // and the batch (parallel_passes.cc), so both log and decide alike.
+    // Prepare logs the request's first lines: -1 when it cannot be sent.
+    int PrepareHead(const std::string& strPath, int bIgnoreCert, HttpRequest* pRequest);
+    int FinishHead(const std::string& strPath, const HttpResponse& response, std::string* pstrTime,
+                   uint64_t* pnSize, int* pnErrCode, std::string* pstrErrText,
+                   int* pbSizeUnknown, int* pnGzip);
+    // A GET, resumed from a part kept when it can (pList: the list's GET).
+    int PrepareDownload(FileItem& item, int bIgnoreCert, PreparedDownload* pGet,
+                        ListGetExchange* pList = nullptr);
+    // The result of the GET, or kDownloadStartOver when the part kept does
+    // not continue the server's file: RestartDownload then makes the GET of
+    // the whole file ready, once.
+    int FinishDownload(FileItem& item, PreparedDownload& get, const HttpResponse& response,
+                       int* pnErrCode, std::string* pstrErrText, ListGetExchange* pList = nullptr);
+    void RestartDownload(FileItem& item, PreparedDownload* pGet, ListGetExchange* pList = nullptr);
+    static constexpr int kDownloadStartOver = 100;
     std::string EncodeUrl(const std::string& strPath) const;
     // Asks whether to go on despite a certificate error when the settings
     // say so; true when the request is to be repeated ignoring it.
@@ -82,6 +111,39 @@ public:
     int DownloadFilesInListFromServer();
     // The download pass: 1 all downloaded, 0 a download failed, -1, -2.
     int ProcDownloadFilesInListFromServer();
+    // The same passes with nParallel requests at a time (PARALLEL_TRANSFERS
+    // above 1): the same results and per-file log lines; progress follows
+    // completions. Called by the two above.
+    int CheckFilesInParallel(IHttpBatch& batch);
+    int DownloadFilesInParallel(IHttpBatch& batch);
+    // A batch of PARALLEL_TRANSFERS requests; null for one at a time.
+    std::unique_ptr<IHttpBatch> StartBatch();
+
+    // Steps of the two passes, the same whichever way they run.
+    // True for an item that needs a HEAD before it can be compared.
+    static bool NeedsServerInfo(const FileItem& item);
+    // The item's path on the server for its HEAD, logged.
+    std::string ServerInfoPath(const FileItem& item) const;
+    // An item refused when the list was read: failed, never touched.
+    void TakeUnsafeItem(FileItem& item, int* pnResult);
+    // Takes a HEAD's result into the item; false when it stays unchecked
+    // (then *pnResult becomes 0 unless the item may fail).
+    bool TakeServerFileInfo(FileItem& item, int nRet, const std::string& strTime, uint64_t nSize,
+                            int* pnResult);
+    // True when a checked item is to be downloaded.
+    bool DecideOnItem(FileItem& item);
+    // The update question before the first download, asked once: 0 go on,
+    // 2 "not now", 3 cancelled.
+    int AskUpdateOnce(bool* pbPromptPending);
+    // Records a download's result on its item (and in *pnResult).
+    void TakeDownloadResult(FileItem& item, int nRet, int* pnResult);
+    // Adds a downloaded item to the post-processing list of its type.
+    void AddPostProcessCopy(const FileItem& item);
+    // True when a failed request is to be asked about and repeated
+    // ignoring certificate errors.
+    bool IsCertRetryCase(int nRet, int nErrCode) const;
+    void ShowCheckProgress(int nDone, int nCount);
+    void ShowDownloadProgress(int nDone, int nCount);
     // Removes temporary files that cut-off runs left where this run writes.
     void RemoveLeftovers();
     // Fills the Windows and system folders and the local address; < 0 fails.

@@ -80,8 +80,10 @@ TEST_F(TideCfgTest, NoFileGivesAllDefaults) {
 TEST_F(TideCfgTest, NumbersReadAsAtoiDoes) {
     WriteIni(
         "[TIDE]\nSVR_PORT_NO=abc\nTIME_CHECK_SPAN=12abc\nSVR_HTTPS= -7\n"
-        "ENCODE_URL_UTF=99999999999\nRUN_LOOMHALL_VERSION=-99999999999\n");
+        "ENCODE_URL_UTF=99999999999\nRUN_LOOMHALL_VERSION=-99999999999\n"
+        "PARALLEL_TRANSFERS=99\n");
     CTideCfg cfg(m_strIni);
+    EXPECT_EQ(kMaxParallelTransfers, cfg.m_nParallelTransfers);  // kept within its bounds
     EXPECT_EQ(0, cfg.m_nPort);
     EXPECT_EQ(12, cfg.m_nTimeCheckSpan);
     EXPECT_EQ(-7, cfg.m_nHttpsMode);  // not range-checked at load
@@ -137,7 +139,7 @@ TEST_F(TideCfgTest, SaveWritesEveryKeyInOrderAndStampsTheDate) {
         "[TIDE]\nSVR_IP_ADDR=10.1.2.3\nSVR_PORT_NO=8080\n"
         "DOWNLOAD_BASE_URL=corvid5/version/studio/prod/master\nLIST_FILE_NAME=_listfile.txt\n"
         "LINK_APPEND_NAME=\nTIME_CHECK_SPAN=5\nSVR_HTTPS=0\nALWAYS_REGISTRY=1\n"
-        "ENCODE_URL_UTF=1\nRUN_LOOMHALL_VERSION=1\nLAST_SETUP_DATE=<date>\n"
+        "ENCODE_URL_UTF=1\nPARALLEL_TRANSFERS=1\nRUN_LOOMHALL_VERSION=1\nLAST_SETUP_DATE=<date>\n"
         "[RESOURCE]\nALLOW_FILE_TYPE=dll\n",
         WithoutDate(ReadWholeFile(m_strIni)));
 
@@ -163,7 +165,7 @@ TEST_F(TideCfgTest, SaveKeepsAHandWrittenFile) {
         "; port below\r\nSVR_PORT_NO=80\r\nDOWNLOAD_BASE_URL=corvid5/version/studio/prod/master\r\n"
         "LIST_FILE_NAME=_listfile.txt\r\nLINK_APPEND_NAME=\r\nTIME_CHECK_SPAN=5\r\nSVR_HTTPS=0\r\n"
         "ALWAYS_REGISTRY=1\r\nENCODE_URL_UTF=1\r\nRUN_LOOMHALL_VERSION=1\r\n"
-        "LAST_SETUP_DATE=<date>\r\n\r\n[Extra]\r\nA=1\r\n"
+        "LAST_SETUP_DATE=<date>\r\nPARALLEL_TRANSFERS=1\r\n\r\n[Extra]\r\nA=1\r\n"
         "[RESOURCE]\r\nALLOW_FILE_TYPE=\r\n",
         WithoutDate(ReadWholeFile(m_strIni)));
 }
