@@ -135,7 +135,7 @@ int CSyncEngine::DownloadFilesInListFromServer() {
         int n = static_cast<int>(m_DownFileItemList.size());
         TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> Total File Count = %d", n);
         if (n < 1) return 1;
-        if (std::unique_ptr<IHttpBatch> pBatch = StartBatch()) return CheckFilesInParallel(*pBatch);
+        if (IHttpBatch* pBatch = StartBatch()) return CheckFilesInParallel(*pBatch);
 
         int nResult = 1;
         bool bPromptPending = true;
@@ -242,16 +242,17 @@ void CSyncEngine::AddPostProcessCopy(const FileItem& item) {
     }
 }
 
-std::unique_ptr<IHttpBatch> CSyncEngine::StartBatch() {
+IHttpBatch* CSyncEngine::StartBatch() {
     int nParallel = m_pCfg != nullptr ? m_pCfg->m_nParallelTransfers : 1;
     if (nParallel <= 1 || !m_pHttpConnection) return nullptr;
-    std::unique_ptr<IHttpBatch> pBatch =
-        m_pHttpConnection->StartBatch(static_cast<size_t>(nParallel));
-    if (!pBatch) {
+    // One batch for both passes, so the download pass goes on the check
+    // pass's connections.
+    if (!m_pBatch) {
+        m_pBatch = m_pHttpConnection->StartBatch(static_cast<size_t>(nParallel));
         // Not fatal: the files then go one at a time.
-        TideLog(3, "CSyncEngine::StartBatch> No parallel transfers; one at a time");
+        if (!m_pBatch) TideLog(3, "CSyncEngine::StartBatch> No parallel transfers; one at a time");
     }
-    return pBatch;
+    return m_pBatch.get();
 }
 
 int CSyncEngine::ProcDownloadFilesInListFromServer() {
@@ -269,7 +270,7 @@ int CSyncEngine::ProcDownloadFilesInListFromServer() {
         if (n < 1) return 1;
 
         int nResult = 1;
-        if (std::unique_ptr<IHttpBatch> pBatch = StartBatch()) {
+        if (IHttpBatch* pBatch = StartBatch()) {
             nResult = DownloadFilesInParallel(*pBatch);
         } else {
             int i = 0;

@@ -32,6 +32,7 @@ CSyncEngine::CSyncEngine() = default;
 
 CSyncEngine::~CSyncEngine() {
     StopAndWaitWorker();
+    m_pBatch.reset();
     m_pHttpConnection.reset();
     // Only now: until the worker has ended it may still use the lists.
     ClearAllFileItemLists();
@@ -70,6 +71,7 @@ int CSyncEngine::InitSyncEngine(CTideCfg* pCfg) {
     settings.bSecure = pCfg->m_nHttpsMode > 0;
     settings.pStopFlag = &m_nRequestStopFlag;
     settings.strCaBundle = CaBundleFromEnvironment();
+    m_pBatch.reset();
     m_pHttpConnection = CreateCurlHttpConnection(settings);
     if (!m_pHttpConnection) {
         TideLog(1,

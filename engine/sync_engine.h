@@ -116,8 +116,9 @@ public:
     // completions. Called by the two above.
     int CheckFilesInParallel(IHttpBatch& batch);
     int DownloadFilesInParallel(IHttpBatch& batch);
-    // A batch of PARALLEL_TRANSFERS requests; null for one at a time.
-    std::unique_ptr<IHttpBatch> StartBatch();
+    // The batch of PARALLEL_TRANSFERS requests, made on first use; null for
+    // one at a time.
+    IHttpBatch* StartBatch();
 
     // Steps of the two passes, the same whichever way they run.
     // True for an item that needs a HEAD before it can be compared.
@@ -269,6 +270,7 @@ public:
 
     CTideCfg* m_pCfg = nullptr;
     std::unique_ptr<IHttpConnection> m_pHttpConnection;
+    std::unique_ptr<IHttpBatch> m_pBatch;
 
 protected:
     // What the worker runs; SyncThreadMain(this) unless a test replaces it.

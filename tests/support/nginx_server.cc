@@ -53,7 +53,8 @@ std::string CNginxServer::MakeConfig(const NginxOptions& options, int nPort) con
          << "    keepalive_timeout 60s;\n"
          << options.strHttpSnippet << "\n"
          << "    server {\n"
-         << "        listen 127.0.0.1:" << nPort << (bTls ? " ssl" : "") << ";\n"
+         << "        listen 127.0.0.1:" << nPort << (bTls ? " ssl" : "")
+         << (bTls && options.bHttp2 ? " http2" : "") << ";\n"
          << "        server_name localhost;\n"
          << "        root " << DocRoot() << ";\n";
     if (bTls) {

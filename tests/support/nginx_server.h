@@ -20,6 +20,8 @@ struct NginxOptions {
     // HTTPS with this certificate and key (PEM files) instead of plain HTTP.
     std::string strCertFile;
     std::string strKeyFile;
+    // With a certificate: offer HTTP/2 as well (ALPN).
+    bool bHttp2 = false;
     // Directives inside the server block, e.g. extra locations.
     std::string strServerSnippet;
     // Directives inside the http block.
@@ -34,7 +36,7 @@ struct NginxAccessEntry {
     long long nBytesSent = 0;  // headers and body, as nginx counts them
     std::string strMethod;
     std::string strUri;      // the request target as received
-    std::string strRequest;  // the whole request line, as nginx logs it
+    std::string strRequest;  // the whole request line, as nginx logs it ("... HTTP/2.0")
 };
 
 class CNginxServer {
