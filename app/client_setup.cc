@@ -150,6 +150,7 @@ std::string DifferingKeys(const std::string& strIniPath, const ClientSettings& s
     Note(cfg.m_strListFileName != settings.strListFileName, "LIST_FILE_NAME");
     Note(cfg.m_nHttpsMode != settings.nHttpsMode, "SVR_HTTPS");
     Note(strKey != settings.strPublicKey, kConfigKeyPublicKey);
+    Note(cfg.m_nParallelTransfers != settings.nParallelTransfers, "PARALLEL_TRANSFERS");
     return strKeys;
 }
 
@@ -173,6 +174,7 @@ bool WriteSettingsFile(const std::string& strIniPath, const ClientSettings& sett
     cfg.m_strBaseUrl = settings.strBaseUrl;
     cfg.m_strListFileName = settings.strListFileName;
     cfg.m_nHttpsMode = settings.nHttpsMode;
+    cfg.m_nParallelTransfers = settings.nParallelTransfers;
     // Saved as the settings dialog saves, so the first start asks nothing.
     cfg.SaveConfig();
     if (!settings.strPublicKey.empty())
@@ -276,6 +278,21 @@ bool ParseServerUrl(const std::string& strUrl, ClientSettings* pSettings, std::s
     pSettings->nHttpsMode = settings.nHttpsMode;
     pSettings->strBaseUrl = settings.strBaseUrl;
     pSettings->strListFileName = settings.strListFileName;
+    return true;
+}
+
+bool ParseParallelTransfers(const std::string& strText, int* pnParallel) {
+    if (strText.empty() || strText.size() > 2)
+        return false;
+    int nValue = 0;
+    for (char c : strText) {
+        if (c < '0' || c > '9')
+            return false;
+        nValue = nValue * 10 + (c - '0');
+    }
+    if (nValue < 1 || nValue > kMaxParallelTransfers)
+        return false;
+    *pnParallel = nValue;
     return true;
 }
 

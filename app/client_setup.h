@@ -22,6 +22,7 @@ struct ClientSettings {
     std::string strBaseUrl;
     std::string strListFileName;
     std::string strPublicKey;  // LIST_PUBLIC_KEY, empty for none
+    int nParallelTransfers = 1;  // PARALLEL_TRANSFERS
 };
 
 // Reads "http[s]://HOST[:PORT]/PATH[/LISTFILE]" into settings: the list
@@ -29,6 +30,9 @@ struct ClientSettings {
 // name (it has an extension and no slash follows it). False with a one-line
 // reason when the URL cannot be used; strPublicKey is left as it is.
 bool ParseServerUrl(const std::string& strUrl, ClientSettings* pSettings, std::string* pstrError);
+
+// Reads the --parallel value: a whole number from 1 to kMaxParallelTransfers.
+bool ParseParallelTransfers(const std::string& strText, int* pnParallel);
 
 // True for the base64 text of exactly 32 bytes.
 bool IsValidListPublicKey(const std::string& strKey);

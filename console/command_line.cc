@@ -5,6 +5,7 @@
 
 #include "app/client_setup.h"
 #include "app/tide_app.h"
+#include "app/tide_cfg.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
@@ -15,7 +16,7 @@ const char* const kProgramName = "TidewellKiro";
 const char* const kUsage =
     "Usage: TidewellKiro [OPTION]... [1 | 3 [EXT,...]]\n"
     "  or:  TidewellKiro --plan [3 [EXT,...]]\n"
-    "  or:  TidewellKiro --init DIR --server URL [--public-key KEY]\n"
+    "  or:  TidewellKiro --init DIR --server URL [--public-key KEY] [--parallel N]\n"
     "Keep the installation folder that holds this program in step with its update\n"
     "server, then start the program it updates (Corvid@LoomhallKiro).\n"
     "\n"
@@ -49,6 +50,11 @@ const char* const kUsage =
     "                       file name); https verifies the server's certificate\n"
     "  --public-key KEY     with --init: the base64 key (32 bytes) that signs the\n"
     "                       list file, written as LIST_PUBLIC_KEY\n"
+    "  --parallel N         with --init: requests at a time (1-16, default 1),\n"
+    "                       written as PARALLEL_TRANSFERS. Above 1 the files are\n"
+    "                       checked and downloaded N at a time: as streams of one\n"
+    "                       HTTP/2 connection where the server offers it over\n"
+    "                       https, otherwise on up to N connections\n"
     "  -h, --help           show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -67,7 +73,8 @@ const char* const kUsage =
     "                       DOWNLOAD_BASE_URL, LIST_FILE_NAME, SVR_HTTPS (0 http, 1\n"
     "                       https ignoring certificate errors, 2 https asking about\n"
     "                       them), TIME_CHECK_SPAN, LINK_APPEND_NAME,\n"
-    "                       LIST_PUBLIC_KEY; section [RESOURCE]: ALLOW_FILE_TYPE\n"
+    "                       LIST_PUBLIC_KEY, PARALLEL_TRANSFERS; section\n"
+    "                       [RESOURCE]: ALLOW_FILE_TYPE\n"
     "  log/                 the daily log\n"
     "  temp/                scratch space, emptied at the end of a run\n"
     "\n"
@@ -89,6 +96,7 @@ const ValueOption kValueOptions[] = {
     {"--init", &ParsedCommandLine::strInitDir},
     {"--server", &ParsedCommandLine::strServerUrl},
     {"--public-key", &ParsedCommandLine::strPublicKey},
+    {"--parallel", &ParsedCommandLine::strParallel},
 };
 
 bool ParseFlag(const std::string& strArg, FrontEndOptions* pOptions) {
@@ -118,8 +126,9 @@ bool CheckCombination(const ParsedCommandLine& parsed, std::string* pstrError) {
         return false;
     }
     bool bInit = !parsed.strInitDir.empty();
-    if (!bInit && (!parsed.strServerUrl.empty() || !parsed.strPublicKey.empty())) {
-        *pstrError = "--server and --public-key go with --init";
+    if (!bInit && (!parsed.strServerUrl.empty() || !parsed.strPublicKey.empty() ||
+                   !parsed.strParallel.empty())) {
+        *pstrError = "--server, --public-key and --parallel go with --init";
         return false;
     }
     if (!bInit)
@@ -134,6 +143,11 @@ bool CheckCombination(const ParsedCommandLine& parsed, std::string* pstrError) {
     }
     if (!parsed.strPublicKey.empty() && !IsValidListPublicKey(parsed.strPublicKey)) {
         *pstrError = "--public-key wants the base64 text of 32 bytes";
+        return false;
+    }
+    int nParallel = 1;
+    if (!parsed.strParallel.empty() && !ParseParallelTransfers(parsed.strParallel, &nParallel)) {
+        *pstrError = "--parallel wants a number from 1 to " + std::to_string(kMaxParallelTransfers);
         return false;
     }
     return true;
@@ -152,6 +166,8 @@ std::string FolderOf(const std::string& strPath) {
 int RunInit(const ParsedCommandLine& parsed) {
     ClientSettings settings;
     settings.strPublicKey = parsed.strPublicKey;
+    if (!parsed.strParallel.empty())
+        ParseParallelTransfers(parsed.strParallel, &settings.nParallelTransfers);
     std::string strError;
     if (!ParseServerUrl(parsed.strServerUrl, &settings, &strError)) {
         PrintError("cannot use the URL '" + parsed.strServerUrl + "': " + strError);

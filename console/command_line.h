@@ -24,6 +24,7 @@ struct ParsedCommandLine {
     std::string strInitDir;
     std::string strServerUrl;
     std::string strPublicKey;
+    std::string strParallel;  // --parallel N, as given
     // argv[0] and the words left for the application.
     std::vector<const char*> vecArgs;
 };

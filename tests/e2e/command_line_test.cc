@@ -103,6 +103,8 @@ TEST_F(CommandLineTest, HelpVersionAndRefusedOptionsCreateNothing) {
         {{strKiro, "--init", strNew, "--server", "ftp://h/r/"}, 1, "", "http:// or https://"},
         {{strKiro, "--init", strNew, "--server", Url(1), "--public-key", "abc"}, 1, "", "32 bytes"},
         {{strKiro, "--init", strNew, "--server", Url(1), "1"}, 1, "", "command words"},
+        {{strKiro, "--init", strNew, "--server", Url(1), "--parallel", "17"}, 1, "", "1 to 16"},
+        {{strKiro, "--parallel=8"}, 1, "", "go with --init"},
         {{strMakeList, "--help"}, 0, "Usage: TidewellMakeList", ""},
         {{strMakeList, "--version"}, 0, "TidewellMakeList 1.", ""},
         {{strMakeList, "--bogus", strBare}, 2, "", "unknown option '--bogus'"},
@@ -128,7 +130,8 @@ TEST_F(CommandLineTest, HelpVersionAndRefusedOptionsCreateNothing) {
     }
     std::string strHelp = RunProgram({strKiro, "--help"}).strStdout;
     for (const char* pszWord : {"(none)", "3 [EXT,...]", "--headless", "--assume-yes", "--plan",
-                                "--init DIR", "--server URL", "--public-key", "config/Tidewell.ini",
+                                "--init DIR", "--server URL", "--public-key", "--parallel N",
+                                "PARALLEL_TRANSFERS", "config/Tidewell.ini",
                                 "TIDEWELL_CA_BUNDLE", "http_proxy", "WINEPREFIX", "  4  "}) {
         EXPECT_NE(strHelp.find(pszWord), std::string::npos) << pszWord;
     }
@@ -141,11 +144,14 @@ TEST_F(CommandLineTest, InitPreparesAClientThatUpdatesAndKeepsItsSettings) {
     WriteRelease("app/readme.txt", "hello reader\n");
     MakeList();
     std::string strClient = m_dir.Sub("clients/one");
-    RunResult init = RunProgram({kKiro, "--init", strClient, "--server", Url(m_nginx.Port())});
+    // Eight requests at a time: the run below goes through the parallel passes.
+    RunResult init = RunProgram(
+        {kKiro, "--init", strClient, "--server", Url(m_nginx.Port()), "--parallel", "8"});
     ASSERT_EQ(init.nExit, 0) << init.strOutput;
     std::string strIni = strClient + "/config/Tidewell.ini";
     std::string strSettings = ReadWholeFile(strIni);
     EXPECT_NE(strSettings.find("SVR_PORT_NO=" + std::to_string(m_nginx.Port())), std::string::npos);
+    EXPECT_NE(strSettings.find("PARALLEL_TRANSFERS=8"), std::string::npos);
 
     RunResult run = RunProgram({strClient + "/TidewellKiro", "--headless", "1"});
     ASSERT_EQ(run.nExit, 0) << run.strOutput;
@@ -155,19 +161,22 @@ TEST_F(CommandLineTest, InitPreparesAClientThatUpdatesAndKeepsItsSettings) {
     struct Case {
         std::string strUrl;
         std::string strKey;
+        const char* pszParallel;
         int nExit;
         const char* pszMessage;
     };
     const Case kCases[] = {
-        {Url(m_nginx.Port()), "", 0, "already holds these settings"},
-        {Url(m_nginx.Port() + 1), "", 1, "other settings (SVR_PORT_NO)"},
-        {Url(m_nginx.Port()), kListKey, 1, "other settings (LIST_PUBLIC_KEY)"},
-        {"http://localhost:" + std::to_string(m_nginx.Port()) + "/rel/", "", 1,
+        {Url(m_nginx.Port()), "", "8", 0, "already holds these settings"},
+        {Url(m_nginx.Port() + 1), "", "8", 1, "other settings (SVR_PORT_NO)"},
+        {Url(m_nginx.Port()), kListKey, "8", 1, "other settings (LIST_PUBLIC_KEY)"},
+        {"http://localhost:" + std::to_string(m_nginx.Port()) + "/rel/", "", "8", 1,
          "other settings (SVR_IP_ADDR)"},
+        {Url(m_nginx.Port()), "", "1", 1, "other settings (PARALLEL_TRANSFERS)"},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.strUrl + " " + c.strKey);
-        std::vector<std::string> vecArgv = {kKiro, "--init", strClient, "--server", c.strUrl};
+        std::vector<std::string> vecArgv = {kKiro,    "--init",        strClient, "--server",
+                                            c.strUrl, "--parallel", c.pszParallel};
         if (!c.strKey.empty()) {
             vecArgv.push_back("--public-key");
             vecArgv.push_back(c.strKey);
