@@ -7,8 +7,12 @@ connection to an nginx that this script starts on 127.0.0.1:
      connection between them).
   2. One 1 GiB file: http_bench (the engine's download, written to a file)
      against `curl -o`.
+  3. The check pass over the same 10,000 files (their HEADs as a run makes
+     them), one at a time against curl as in 1, and eight at a time
+     (PARALLEL_TRANSFERS=8) against `curl -Z --parallel-max 8`. The two
+     sides take turns going first; medians of five.
 
-Each is run three times and the best time counts. Prints times and ratios;
+1 and 2 are run three times and the best time counts. Prints times and ratios;
 the ratios are "curl's time / ours" (above 1: we are faster).
 
 Usage: http_bench.py <path to http_bench> [HEAD count] [GET MiB]
@@ -17,6 +21,7 @@ Usage: http_bench.py <path to http_bench> [HEAD count] [GET MiB]
 import os
 import shutil
 import socket
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -77,6 +82,14 @@ def best_of(fn):
     return min(fn() for _ in range(ROUNDS))
 
 
+def alternating_medians(fn_a, fn_b, rounds=5):
+    a, b = [], []
+    for i in range(rounds):
+        for fn, out in (((fn_a, a), (fn_b, b)) if i % 2 == 0 else ((fn_b, b), (fn_a, a))):
+            out.append(fn())
+    return statistics.median(a), statistics.median(b)
+
+
 def timed_run(args, **kwargs):
     start = time.perf_counter()
     subprocess.run(args, check=True, **kwargs)
@@ -124,6 +137,18 @@ def main():
         our_head_log = best_of(lambda: our_time(
             [bench, 'head', str(port), str(heads), 'base/h/f', '--log', work + '/log']))
 
+        pass_rows = []
+        with open(os.devnull, 'w') as null:
+            for parallel in (1, 8):
+                curl_args = ['curl', '-s', '-I', '-K', urls]
+                if parallel > 1:
+                    curl_args[2:2] = ['-Z', '--parallel-max', str(parallel)]
+                curl_t, our_t = alternating_medians(
+                    lambda: timed_run(curl_args, stdout=null),
+                    lambda: our_time([bench, 'check', str(port), str(heads), 'base/h/f',
+                                      str(parallel)]))
+                pass_rows.append((parallel, curl_t, our_t))
+
         target = os.path.join(work, 'down.bin')
         curl_get = best_of(lambda: timed_run(['curl', '-s', '-o', target, base + 'base/big.bin']))
         if os.path.getsize(target) != size:
@@ -141,6 +166,10 @@ def main():
               % (our_head, heads / our_head, curl_head / our_head))
         print('  engine, with its log       %8.3f s  %8.0f req/s  ratio %.2f'
               % (our_head_log, heads / our_head_log, curl_head / our_head_log))
+        print('check pass over %d files (HEADs), alternating, medians of 5:' % heads)
+        for parallel, curl_t, our_t in pass_rows:
+            print('  %d at a time: curl %8.3f s, engine %8.3f s  ratio %.2f'
+                  % (parallel, curl_t, our_t, curl_t / our_t))
         print('GET of %d MiB to a file:' % mib)
         print('  curl -o                    %8.3f s  %8.0f MiB/s' % (curl_get, mib / curl_get))
         print('  engine                     %8.3f s  %8.0f MiB/s  ratio %.2f'

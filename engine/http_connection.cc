@@ -480,6 +480,7 @@ public:
     size_t Running() const override { return m_nRunning; }
     void Start(size_t nTag, const HttpRequest& request) override;
     void Wait(std::vector<HttpBatchResult>* pvecDone) override;
+    void Abandon() override;
 
 private:
     struct Slot {
@@ -676,6 +677,15 @@ void CCurlHttpBatch::End(Slot& slot, std::vector<HttpBatchResult>* pvecDone) {
     slot.transfer.bActive = false;
     --m_nRunning;
     pvecDone->push_back(HttpBatchResult{slot.nTag, std::move(slot.transfer.response)});
+}
+
+void CCurlHttpBatch::Abandon() {
+    std::vector<HttpBatchResult> vecDropped;
+    for (auto& pSlot : m_vecSlots) {
+        if (pSlot->transfer.bActive)
+            End(*pSlot, &vecDropped);
+    }
+    m_vecEndedAtStart.clear();
 }
 
 void CCurlHttpBatch::Wait(std::vector<HttpBatchResult>* pvecDone) {

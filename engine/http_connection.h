@@ -145,6 +145,8 @@ public:
     // one to *pvecDone; returns at once when none runs. The stop flag ends
     // all of them within one poll step.
     virtual void Wait(std::vector<HttpBatchResult>* pvecDone) = 0;
+    // Ends every request under way; none of them comes back from Wait.
+    virtual void Abandon() = 0;
 
 protected:
     explicit IHttpBatch(size_t nCapacity) : m_nCapacity(nCapacity) {}

@@ -19,6 +19,19 @@
 namespace {
 
 // What the check pass knows of one item while its HEAD is under way.
+// Ends what is still under way when a pass returns early (a stop, the
+// user's "not now", an exception), so the next pass starts with none.
+class CAbandonAtExit {
+public:
+    explicit CAbandonAtExit(IHttpBatch& batch) : m_batch(batch) {}
+    ~CAbandonAtExit() { m_batch.Abandon(); }
+    CAbandonAtExit(const CAbandonAtExit&) = delete;
+    CAbandonAtExit& operator=(const CAbandonAtExit&) = delete;
+
+private:
+    IHttpBatch& m_batch;
+};
+
 struct HeadState {
     bool bNeedHead = false;
     bool bDone = false;      // the HEAD's result is in
@@ -35,6 +48,7 @@ struct HeadState {
 }  // namespace
 
 int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
+    CAbandonAtExit abandon(batch);
     CTideApp* pApp = GetTideApp();
     std::vector<FileItem*> vecItems;
     for (auto& pItem : m_DownFileItemList)
@@ -157,6 +171,7 @@ int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
 }
 
 int CSyncEngine::DownloadFilesInParallel(IHttpBatch& batch) {
+    CAbandonAtExit abandon(batch);
     CTideApp* pApp = GetTideApp();
     std::vector<FileItem*> vecItems(m_ToDownloadFileItemList.begin(),
                                     m_ToDownloadFileItemList.end());

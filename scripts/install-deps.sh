@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     libcurl4-openssl-dev libssl-dev zlib1g-dev libgtest-dev
-    nginx-light python3 openssl curl wget gzip zip unzip rsync time
+    nginx-light python3 openssl curl wget gzip zip unzip rsync time aria2
     libfreetype-dev fonts-dejavu-core wine
     qt6-base-dev fonts-nanum xauth libgl-dev
     xvfb openbox xdotool libx11-dev
