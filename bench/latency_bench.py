@@ -56,8 +56,19 @@ def timed(cmd, env=None, cwd=None):
     return time.perf_counter() - start, rc
 
 
+def failure_lines(install):
+    """The warning and error lines of a run's log, to say why it failed."""
+    lines = []
+    log_dir = os.path.join(install, "log")
+    for name in sorted(os.listdir(log_dir)) if os.path.isdir(log_dir) else []:
+        with open(os.path.join(log_dir, name), errors="replace") as f:
+            lines += [line.rstrip() for line in f if " WARN " in line or " ERROR" in line]
+    return "\n".join(lines[:40])
+
+
 def same_tree(release, files, target):
-    return all(filecmp.cmp(os.path.join(release, rel), os.path.join(target, rel), shallow=False)
+    return all(os.path.exists(os.path.join(target, rel)) and
+               filecmp.cmp(os.path.join(release, rel), os.path.join(target, rel), shallow=False)
                for rel in files)
 
 
@@ -107,7 +118,7 @@ def main():
                 t, rc = timed([os.path.join(install, "TidewellKiro"), "--headless",
                                "--assume-yes", "1"], env=env)
                 if rc != 0 or not same_tree(release, files, install):
-                    sys.exit(f"TidewellKiro N={parallel} failed ({rc})")
+                    sys.exit(f"TidewellKiro N={parallel} failed ({rc}):\n" + failure_lines(install))
                 times[f"ours N={parallel}"].append(t)
                 shutil.rmtree(install, ignore_errors=True)
 

@@ -2,7 +2,8 @@
 // over HTTPS with HTTP/2: the same files, results and per-file log lines as
 // one request at a time, failures included; HTTP/2 really runs as streams of
 // one connection; a stop ends every transfer at once and leaves old files
-// whole; the certificate question is asked once for all.
+// whole; "not now" and cancel end the check as before; the certificate
+// question is asked once for all.
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -200,6 +201,22 @@ TEST_P(ParallelTest, SameFilesResultsAndLogLinesAsOneAtATime) {
         // The cut body costs its connection; every other one is kept.
         EXPECT_LE(mapConnections.size(), static_cast<size_t>(kParallel) + 1);
     }
+}
+
+TEST_P(ParallelTest, NotNowOrCancelEndsTheCheckAsOneAtATime) {
+    for (int nAnswer : {kIdNo, kIdCancel}) {
+        Reset(kParallel);
+        AddRelease();
+        m_frontEnd.QueueUpdateAnswer(nAnswer);
+        PassResult result = RunPasses();
+        EXPECT_EQ(result.nCheck, nAnswer == kIdNo ? 2 : 3);
+        EXPECT_TRUE(result.vecToDownload.empty());
+        EXPECT_EQ(result.mapFiles[FileName(0)], "");
+    }
+    std::vector<std::string> vecCalls = m_frontEnd.Calls();
+    EXPECT_EQ(std::count_if(vecCalls.begin(), vecCalls.end(),
+                            [](const std::string& s) { return s.rfind("AskUpdate", 0) == 0; }),
+              2);
 }
 
 TEST_P(ParallelTest, StopEndsEveryTransferAtOnceAndOldFilesStayWhole) {
