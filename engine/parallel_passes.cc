@@ -178,6 +178,7 @@ int CSyncEngine::DownloadFilesInParallel(IHttpBatch& batch) {
     size_t n = vecItems.size();
     std::vector<std::unique_ptr<PreparedDownload>> vecGets(n);
     std::vector<bool> vecTaken(n, false);
+    std::vector<bool> vecRestarted(n, false);
     struct CertFailure {
         size_t k;
         int nRet;
@@ -243,6 +244,13 @@ int CSyncEngine::DownloadFilesInParallel(IHttpBatch& batch) {
             std::string strErrText;
             int nRet = FinishDownload(*vecItems[k], *vecGets[k], done.response, &nErrCode,
                                       &strErrText);
+            if (nRet == kDownloadStartOver && !vecRestarted[k]) {
+                // The part kept does not continue the server's file: once more, whole.
+                vecRestarted[k] = true;
+                RestartDownload(*vecItems[k], vecGets[k].get());
+                batch.Start(k, vecGets[k]->request);
+                continue;
+            }
             vecGets[k].reset();
             if (IsCertRetryCase(nRet, nErrCode)) {
                 vecCertFailed.push_back(CertFailure{k, nRet, nErrCode, strErrText});

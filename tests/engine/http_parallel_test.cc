@@ -25,7 +25,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kParallel = 8;
 constexpr int kFileCount = 24;
 constexpr int kSlowFileCount = 12;
-constexpr size_t kSlowFileBytes = 1024 * 1024;
+// Below the size from which a cut-off download is kept for resuming.
+constexpr size_t kSlowFileBytes = 512 * 1024;
 
 std::string FileName(int i) {
     return "f" + std::to_string(100 + i) + ".dat";
