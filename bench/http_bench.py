@@ -144,7 +144,7 @@ def main():
                 if parallel > 1:
                     curl_args[2:2] = ['-Z', '--parallel-max', str(parallel)]
                 curl_t, our_t = alternating_medians(
-                    lambda: timed_run(curl_args, stdout=null),
+                    lambda: timed_run(curl_args, stdout=null, stderr=null),
                     lambda: our_time([bench, 'check', str(port), str(heads), 'base/h/f',
                                       str(parallel)]))
                 pass_rows.append((parallel, curl_t, our_t))
