@@ -80,8 +80,8 @@ void CTideCfg::LoadConfig() {
     m_nRunLoomhallVersion = ToInt(Read(kSectionTide, "RUN_LOOMHALL_VERSION", "0"));
     m_strLastSetupDate = Read(kSectionTide, "LAST_SETUP_DATE", "");
     m_strListPublicKey = Read(kSectionTide, "LIST_PUBLIC_KEY", "");
-    m_nParallelTransfers = std::clamp(ToInt(Read(kSectionTide, "PARALLEL_TRANSFERS", "1")), 1,
-                                      kMaxParallelTransfers);
+    m_nParallelTransfers =
+        std::clamp(ToInt(Read(kSectionTide, "PARALLEL_TRANSFERS", "1")), 1, kMaxParallelTransfers);
     m_nListVersion = ReadListVersion();
 }
 

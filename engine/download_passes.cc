@@ -63,7 +63,8 @@ bool CSyncEngine::NeedsServerInfo(const FileItem& item) {
 std::string CSyncEngine::ServerInfoPath(const FileItem& item) const {
     std::string strPath = m_pCfg->m_strBaseUrl + "/" + item.m_strSourceFile;
     for (char& c : strPath) {
-        if (c == '\\') c = '/';
+        if (c == '\\')
+            c = '/';
     }
     TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> URL = %s", strPath.c_str());
     return strPath;
@@ -73,7 +74,8 @@ void CSyncEngine::TakeUnsafeItem(FileItem& item, int* pnResult) {
     // Refused when the list was read: a failed file, never touched.
     item.m_bDownloaded = 0;
     item.m_nDownloadReason = kReasonUnchecked;
-    if (item.m_bPassOnFail == 0) *pnResult = 0;
+    if (item.m_bPassOnFail == 0)
+        *pnResult = 0;
 }
 
 bool CSyncEngine::TakeServerFileInfo(FileItem& item, int nRet, const std::string& strTime,
@@ -85,7 +87,8 @@ bool CSyncEngine::TakeServerFileInfo(FileItem& item, int nRet, const std::string
                 "CSyncEngine::DownloadFilesInListFromServer> GetServerFileInfo() Fail, "
                 "RetVal = %d",
                 nRet);
-        if (item.m_bPassOnFail == 0) *pnResult = 0;
+        if (item.m_bPassOnFail == 0)
+            *pnResult = 0;
         return false;
     }
     item.m_strModifyTime = strTime;
@@ -106,7 +109,8 @@ bool CSyncEngine::TakeServerFileInfo(FileItem& item, int nRet, const std::string
 }
 
 bool CSyncEngine::DecideOnItem(FileItem& item) {
-    if (IsFileToDownload(item) != 0) return true;
+    if (IsFileToDownload(item) != 0)
+        return true;
     TideLog(1,
             "CSyncEngine::DownloadFilesInListFromServer> '%s' >> The file is the "
             "same as the server.",
@@ -117,11 +121,14 @@ bool CSyncEngine::DecideOnItem(FileItem& item) {
 int CSyncEngine::AskUpdateOnce(bool* pbPromptPending) {
     CTideApp* pApp = GetTideApp();
     // A plan asks nothing: it lists every file.
-    if (pApp->m_bResourceMode != 0 || !*pbPromptPending || m_pPlan != nullptr) return 0;
+    if (pApp->m_bResourceMode != 0 || !*pbPromptPending || m_pPlan != nullptr)
+        return 0;
     *pbPromptPending = false;
     int nChoice = m_pDlg->AskUpdate();
-    if (nChoice == kIdNo) return 2;
-    if (nChoice == kIdCancel) return 3;
+    if (nChoice == kIdNo)
+        return 2;
+    if (nChoice == kIdCancel)
+        return 3;
     return 0;
 }
 
@@ -135,7 +142,8 @@ int CSyncEngine::DownloadFilesInListFromServer() {
         int n = static_cast<int>(m_DownFileItemList.size());
         TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> Total File Count = %d", n);
         if (n < 1) return 1;
-        if (IHttpBatch* pBatch = StartBatch()) return CheckFilesInParallel(*pBatch);
+        if (IHttpBatch* pBatch = StartBatch())
+            return CheckFilesInParallel(*pBatch);
 
         int nResult = 1;
         bool bPromptPending = true;
@@ -171,7 +179,8 @@ int CSyncEngine::DownloadFilesInListFromServer() {
             }
             if (bKnown && DecideOnItem(item)) {
                 int nChoice = AskUpdateOnce(&bPromptPending);
-                if (nChoice != 0) return nChoice;
+                if (nChoice != 0)
+                    return nChoice;
                 m_ToDownloadFileItemList.push_back(&item);
             }
             if (m_nRequestStopFlag != 0) {
@@ -229,7 +238,8 @@ void CSyncEngine::TakeDownloadResult(FileItem& item, int nRet, int* pnResult) {
     // the local copy is still whole: keep it, the next run tries again.
     TideLog(3, "CSyncEngine::ProcDownloadFilesInListFromServer> Keep Local File = %s",
             item.m_strTargetFile.c_str());
-    if (item.m_bPassOnFail == 0) *pnResult = 0;
+    if (item.m_bPassOnFail == 0)
+        *pnResult = 0;
 }
 
 void CSyncEngine::AddPostProcessCopy(const FileItem& item) {
@@ -244,13 +254,15 @@ void CSyncEngine::AddPostProcessCopy(const FileItem& item) {
 
 IHttpBatch* CSyncEngine::StartBatch() {
     int nParallel = m_pCfg != nullptr ? m_pCfg->m_nParallelTransfers : 1;
-    if (nParallel <= 1 || !m_pHttpConnection) return nullptr;
+    if (nParallel <= 1 || !m_pHttpConnection)
+        return nullptr;
     // One batch for both passes, so the download pass goes on the check
     // pass's connections.
     if (!m_pBatch) {
         m_pBatch = m_pHttpConnection->StartBatch(static_cast<size_t>(nParallel));
         // Not fatal: the files then go one at a time.
-        if (!m_pBatch) TideLog(3, "CSyncEngine::StartBatch> No parallel transfers; one at a time");
+        if (!m_pBatch)
+            TideLog(3, "CSyncEngine::StartBatch> No parallel transfers; one at a time");
     }
     return m_pBatch.get();
 }
@@ -292,11 +304,13 @@ int CSyncEngine::ProcDownloadFilesInListFromServer() {
                     nRet = DownloadOneFileFromServer(item, 1, &nErrCode, &strErrText, i, n);
                 }
                 TakeDownloadResult(item, nRet, &nResult);
-                if (item.m_bDownloaded == 1) AddPostProcessCopy(item);
+                if (item.m_bDownloaded == 1)
+                    AddPostProcessCopy(item);
                 if (m_nRequestStopFlag != 0) {
-                    TideLog(1,
-                            "CSyncEngine::ProcDownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                            m_nRequestStopFlag.load());
+                    TideLog(
+                        1,
+                        "CSyncEngine::ProcDownloadFilesInListFromServer> m_nRequestStopFlag = %d",
+                        m_nRequestStopFlag.load());
                     break;
                 }
             }

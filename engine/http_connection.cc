@@ -331,8 +331,9 @@ bool IdleTimedOut(CurlTransfer& t, uint32_t dwSendMs, uint32_t dwRecvMs) {
         return false;
     t.response.eOutcome = HttpOutcome::kTransportError;
     t.response.nErrCode = kInetErrTimeout;
-    t.response.strErrText = CutText(std::string(nSent > 0 ? "Receive" : "Send") + " timed out after " +
-                                    std::to_string(nIdle) + " milliseconds without data");
+    t.response.strErrText =
+        CutText(std::string(nSent > 0 ? "Receive" : "Send") + " timed out after " +
+                std::to_string(nIdle) + " milliseconds without data");
     return true;
 }
 
@@ -447,7 +448,9 @@ public:
     CCurlHttpConnection(const CCurlHttpConnection&) = delete;
     CCurlHttpConnection& operator=(const CCurlHttpConnection&) = delete;
 
-    bool IsReady() const { return m_transfer.pEasy != nullptr && m_pMulti != nullptr && m_pHeaders; }
+    bool IsReady() const {
+        return m_transfer.pEasy != nullptr && m_pMulti != nullptr && m_pHeaders;
+    }
     void SetTimeouts(uint32_t dwConnectMs, uint32_t dwSendMs, uint32_t dwRecvMs) override;
     HttpResponse Request(const std::string& strMethod, const std::string& strPath, bool bIgnoreCert,
                          IHttpBodySink* pSink, const HttpRequestOptions& options) override;
@@ -596,10 +599,7 @@ std::unique_ptr<IHttpBatch> CCurlHttpConnection::StartBatch(size_t nParallel) {
 
 CCurlHttpBatch::CCurlHttpBatch(const HttpConnectionSettings& settings, size_t nParallel,
                                uint32_t dwConnectMs, uint32_t dwSendMs, uint32_t dwRecvMs)
-    : IHttpBatch(nParallel),
-      m_settings(settings),
-      m_dwSendMs(dwSendMs),
-      m_dwRecvMs(dwRecvMs) {
+    : IHttpBatch(nParallel), m_settings(settings), m_dwSendMs(dwSendMs), m_dwRecvMs(dwRecvMs) {
     InitCurlOnce();
     m_pMulti = curl_multi_init();
     m_pHeaders = curl_slist_append(nullptr, kAcceptHeader);
@@ -608,8 +608,8 @@ CCurlHttpBatch::CCurlHttpBatch(const HttpConnectionSettings& settings, size_t nP
     // Over TLS the server may offer HTTP/2: then every request is a stream of
     // one connection (each waits for it rather than opening its own).
     // Otherwise up to nParallel HTTP/1.1 connections, each kept alive.
-    long nVersion = static_cast<long>(settings.bSecure ? CURL_HTTP_VERSION_2TLS
-                                                       : CURL_HTTP_VERSION_1_1);
+    long nVersion =
+        static_cast<long>(settings.bSecure ? CURL_HTTP_VERSION_2TLS : CURL_HTTP_VERSION_1_1);
     curl_multi_setopt(m_pMulti, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
     curl_multi_setopt(m_pMulti, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(nParallel));
     for (size_t i = 0; i < nParallel; ++i) {

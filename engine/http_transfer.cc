@@ -487,8 +487,8 @@ int CSyncEngine::GetServerFileInfo(const std::string& strPath, std::string* pstr
     HttpRequest request;
     if (PrepareHead(strPath, bIgnoreCert, &request) != 0)
         return -1;
-    HttpResponse response =
-        m_pHttpConnection->Request(request.strMethod, request.strPath, request.bIgnoreCert, nullptr);
+    HttpResponse response = m_pHttpConnection->Request(request.strMethod, request.strPath,
+                                                       request.bIgnoreCert, nullptr);
     return FinishHead(strPath, response, pstrTime, pnSize, pnErrCode, pstrErrText, pbSizeUnknown,
                       pnGzip);
 }
@@ -762,9 +762,9 @@ int CSyncEngine::DownloadOneFileFromServer(FileItem& item, int bIgnoreCert, int*
     if (nPrepared != 0)
         return nPrepared;
     for (int nAttempt = 0;; ++nAttempt) {
-        HttpResponse response =
-            m_pHttpConnection->Request(get.request.strMethod, get.request.strPath,
-                                       get.request.bIgnoreCert, get.pSink.get(), get.request.options);
+        HttpResponse response = m_pHttpConnection->Request(
+            get.request.strMethod, get.request.strPath, get.request.bIgnoreCert, get.pSink.get(),
+            get.request.options);
         int nResult = FinishDownload(item, get, response, pnErrCode, pstrErrText, pList);
         if (nResult != kStartOver || nAttempt > 0)
             return nResult;
@@ -796,9 +796,8 @@ int CSyncEngine::PrepareDownload(FileItem& item, int bIgnoreCert, PreparedDownlo
     return 0;
 }
 
-int CSyncEngine::FinishDownload(FileItem& item, PreparedDownload& get,
-                                const HttpResponse& response, int* pnErrCode,
-                                std::string* pstrErrText, ListGetExchange* pList) {
+int CSyncEngine::FinishDownload(FileItem& item, PreparedDownload& get, const HttpResponse& response,
+                                int* pnErrCode, std::string* pstrErrText, ListGetExchange* pList) {
     *pnErrCode = 0;
     pstrErrText->clear();
     int nResult = FetchResult(*this, item, get, response, pList, pnErrCode, pstrErrText);

@@ -34,8 +34,8 @@ private:
 
 struct HeadState {
     bool bNeedHead = false;
-    bool bDone = false;      // the HEAD's result is in
-    bool bDecided = false;   // taken in and compared; waits for the question
+    bool bDone = false;     // the HEAD's result is in
+    bool bDecided = false;  // taken in and compared; waits for the question
     bool bDiffers = false;
     int nRet = 0;
     std::string strPath;
@@ -94,9 +94,9 @@ int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
                     ++nTake;
                     continue;
                 }
-                bool bKnown = !state.bNeedHead ||
-                              TakeServerFileInfo(item, state.nRet, state.strTime, state.nSize,
-                                                 &nResult);
+                bool bKnown =
+                    !state.bNeedHead ||
+                    TakeServerFileInfo(item, state.nRet, state.strTime, state.nSize, &nResult);
                 state.bDiffers = bKnown && DecideOnItem(item);
                 state.bDecided = true;
             }
@@ -125,7 +125,8 @@ int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
             return nResult;
         }
 
-        bool bQuestionWaits = nTake < nIssue && vecState[nTake].bDecided && vecState[nTake].bDiffers;
+        bool bQuestionWaits =
+            nTake < nIssue && vecState[nTake].bDecided && vecState[nTake].bDiffers;
         bool bHold = bQuestionWaits || !vecCertFailed.empty() || m_nRequestStopFlag != 0;
         while (!bHold && nIssue < n && batch.Running() < batch.Capacity()) {
             size_t k = nIssue++;
@@ -140,7 +141,8 @@ int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
             bool bRetry = AskCertificateQuestion(first.nErrCode, first.strErrText);
             for (size_t k : vecCertFailed) {
                 if (bRetry) {
-                    TideLog(2, "CSyncEngine::DownloadFilesInListFromServer> Retry GetServerFileInfo()");
+                    TideLog(
+                        2, "CSyncEngine::DownloadFilesInListFromServer> Retry GetServerFileInfo()");
                     pApp->m_bIgnoreCertError = 1;
                     Issue(k, 1);
                 } else {
@@ -158,9 +160,9 @@ int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
         for (HttpBatchResult& done : vecDone) {
             HeadState& state = vecState[done.nTag];
             FileItem& item = *vecItems[done.nTag];
-            state.nRet = FinishHead(state.strPath, done.response, &state.strTime, &state.nSize,
-                                    &state.nErrCode, &state.strErrText, &item.m_bSizeUnknown,
-                                    &item.m_nGzip);
+            state.nRet =
+                FinishHead(state.strPath, done.response, &state.strTime, &state.nSize,
+                           &state.nErrCode, &state.strErrText, &item.m_bSizeUnknown, &item.m_nGzip);
             if (IsCertRetryCase(state.nRet, state.nErrCode)) {
                 vecCertFailed.push_back(done.nTag);
             } else {
@@ -242,8 +244,8 @@ int CSyncEngine::DownloadFilesInParallel(IHttpBatch& batch) {
             size_t k = done.nTag;
             int nErrCode = 0;
             std::string strErrText;
-            int nRet = FinishDownload(*vecItems[k], *vecGets[k], done.response, &nErrCode,
-                                      &strErrText);
+            int nRet =
+                FinishDownload(*vecItems[k], *vecGets[k], done.response, &nErrCode, &strErrText);
             if (nRet == kDownloadStartOver && !vecRestarted[k]) {
                 // The part kept does not continue the server's file: once more, whole.
                 vecRestarted[k] = true;

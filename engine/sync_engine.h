@@ -33,7 +33,7 @@ constexpr int64_t kPendingFileTime = 0;
 
 // A GET made ready by PrepareDownload and ended by FinishDownload.
 struct PreparedDownload {
-    std::string strPath;  // as logged, before encoding
+    std::string strPath;       // as logged, before encoding
     uint64_t nResumeSize = 0;  // the file's size when it may be resumed, else 0
     ResumePoint point;         // what a part kept from before holds
     HttpRequest request;
@@ -89,8 +89,8 @@ public:
     // Prepare logs the request's first lines: -1 when it cannot be sent.
     int PrepareHead(const std::string& strPath, int bIgnoreCert, HttpRequest* pRequest);
     int FinishHead(const std::string& strPath, const HttpResponse& response, std::string* pstrTime,
-                   uint64_t* pnSize, int* pnErrCode, std::string* pstrErrText,
-                   int* pbSizeUnknown, int* pnGzip);
+                   uint64_t* pnSize, int* pnErrCode, std::string* pstrErrText, int* pbSizeUnknown,
+                   int* pnGzip);
     // A GET, resumed from a part kept when it can (pList: the list's GET).
     int PrepareDownload(FileItem& item, int bIgnoreCert, PreparedDownload* pGet,
                         ListGetExchange* pList = nullptr);

@@ -129,10 +129,10 @@ TEST_F(CommandLineTest, HelpVersionAndRefusedOptionsCreateNothing) {
                   "Try '" + strName + " --help' for more information.\n");
     }
     std::string strHelp = RunProgram({strKiro, "--help"}).strStdout;
-    for (const char* pszWord : {"(none)", "3 [EXT,...]", "--headless", "--assume-yes", "--plan",
-                                "--init DIR", "--server URL", "--public-key", "--parallel N",
-                                "PARALLEL_TRANSFERS", "config/Tidewell.ini",
-                                "TIDEWELL_CA_BUNDLE", "http_proxy", "WINEPREFIX", "  4  "}) {
+    for (const char* pszWord :
+         {"(none)", "3 [EXT,...]", "--headless", "--assume-yes", "--plan", "--init DIR",
+          "--server URL", "--public-key", "--parallel N", "PARALLEL_TRANSFERS",
+          "config/Tidewell.ini", "TIDEWELL_CA_BUNDLE", "http_proxy", "WINEPREFIX", "  4  "}) {
         EXPECT_NE(strHelp.find(pszWord), std::string::npos) << pszWord;
     }
     std::vector<platform::DirEntry> entries;
@@ -175,7 +175,7 @@ TEST_F(CommandLineTest, InitPreparesAClientThatUpdatesAndKeepsItsSettings) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.strUrl + " " + c.strKey);
-        std::vector<std::string> vecArgv = {kKiro,    "--init",        strClient, "--server",
+        std::vector<std::string> vecArgv = {kKiro,    "--init",     strClient,    "--server",
                                             c.strUrl, "--parallel", c.pszParallel};
         if (!c.strKey.empty()) {
             vecArgv.push_back("--public-key");

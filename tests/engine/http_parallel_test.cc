@@ -42,9 +42,10 @@ protected:
         ASSERT_TRUE(MakeTestCerts(s_pCertDir->Path(), &s_certs, &strError)) << strError;
         // /base/cut/ ends its body early (the scripted server closes after
         // 100 of 1000 bytes); /base/slow/ sends 64 KiB a second.
-        std::string strSnippet = "location /base/cut/ { rewrite ^ /short/x break; proxy_pass "
-                                 "http://127.0.0.1:" + std::to_string(s_pScripted->Port()) +
-                                 "; }\nlocation /base/slow/ { limit_rate 64k; }\n";
+        std::string strSnippet =
+            "location /base/cut/ { rewrite ^ /short/x break; proxy_pass "
+            "http://127.0.0.1:" +
+            std::to_string(s_pScripted->Port()) + "; }\nlocation /base/slow/ { limit_rate 64k; }\n";
         for (bool bTls : {false, true}) {
             CNginxServer*& pServer = bTls ? s_pTls : s_pPlain;
             pServer = new CNginxServer;
@@ -254,8 +255,7 @@ TEST_P(ParallelTest, StopEndsEveryTransferAtOnceAndOldFilesStayWhole) {
     EXPECT_EQ(nResult, 0);
     EXPECT_EQ(CountLogLinesWith("DownloadOneFileFromServer> m_nRequestStopFlag = 1"), kParallel);
     for (int i = 0; i < kSlowFileCount; ++i) {
-        EXPECT_EQ(ReadWholeFile(strFolder + "/" + FileName(i)),
-                  "old " + std::to_string(i));
+        EXPECT_EQ(ReadWholeFile(strFolder + "/" + FileName(i)), "old " + std::to_string(i));
     }
     EXPECT_EQ(PartFiles(), 0);
 }
