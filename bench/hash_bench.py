@@ -27,7 +27,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_bench import free_port, make_big_release, prepare_install, start_nginx  # noqa: E402
+from bench_common import free_port, prepare_install, scratch_env, start_nginx  # noqa: E402
+from update_bench import make_big_release  # noqa: E402
 
 
 def timed_cpu(cmd, env=None):
@@ -117,8 +118,7 @@ def main():
         stack = contextlib.ExitStack()
         host, prefix = stack.enter_context(link)
         nginx = start_nginx(work, www, port, host, prefix)
-        env = dict(os.environ, XDG_DESKTOP_DIR=work, XDG_DATA_HOME=work + "/xdg",
-                   XDG_CONFIG_HOME=work + "/xdgc", WINEPREFIX=work + "/wine")
+        env = scratch_env(work)
         urls = os.path.join(work, "urls.txt")
         with open(urls, "w") as f:
             for name in names:

@@ -20,62 +20,17 @@ Usage: http_bench.py <path to http_bench> [HEAD count] [GET MiB]
 """
 import os
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_common import free_port, start_nginx  # noqa: E402
+
 ROUNDS = 3
 BLOCK = 1 << 20
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
-def start_nginx(work):
-    nginx = shutil.which('nginx') or '/usr/sbin/nginx'
-    for _ in range(5):
-        port = free_port()
-        conf = os.path.join(work, 'nginx.conf')
-        with open(conf, 'w') as f:
-            f.write(f"""daemon off;
-master_process off;
-worker_processes 1;
-pid {work}/nginx.pid;
-error_log {work}/error.log warn;
-events {{ worker_connections 64; }}
-http {{
-    default_type application/octet-stream;
-    access_log off;
-    client_body_temp_path {work}/tmp;
-    proxy_temp_path {work}/tmp;
-    fastcgi_temp_path {work}/tmp;
-    uwsgi_temp_path {work}/tmp;
-    scgi_temp_path {work}/tmp;
-    sendfile on;
-    keepalive_requests 1000000;
-    server {{
-        listen 127.0.0.1:{port};
-        root {work}/www;
-    }}
-}}
-""")
-        proc = subprocess.Popen([nginx, '-p', work + '/', '-c', conf, '-e', work + '/error.log'])
-        deadline = time.time() + 5
-        while time.time() < deadline and proc.poll() is None:
-            try:
-                socket.create_connection(('127.0.0.1', port), timeout=1).close()
-                return proc, port
-            except OSError:
-                time.sleep(0.02)
-        proc.kill()
-        proc.wait()
-    sys.exit('nginx did not start')
 
 
 def best_of(fn):
@@ -124,7 +79,8 @@ def main():
             for _ in range(mib):
                 f.write(block)
         size = mib * BLOCK
-        proc, port = start_nginx(work)
+        port = free_port()
+        proc = start_nginx(work, os.path.join(work, 'www'), port, access_log=False)
         base = 'http://127.0.0.1:%d/' % port
 
         urls = os.path.join(work, 'urls.cfg')

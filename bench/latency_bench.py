@@ -31,7 +31,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from latency_proxy import LatencyProxy  # noqa: E402
-from update_bench import free_port, prepare_install, start_nginx, sync_disk  # noqa: E402
+from bench_common import free_port, prepare_install, scratch_env, start_nginx, sync_disk  # noqa: E402
 
 # Every run ends by itself: a stuck tool is killed after this long.
 RUN_LIMIT_SECONDS = 900
@@ -95,8 +95,7 @@ def main():
                               stdout=subprocess.DEVNULL)
         nginx_port = free_port()
         nginx = start_nginx(work, www, nginx_port)
-        env = dict(os.environ, XDG_DESKTOP_DIR=work, XDG_DATA_HOME=work + "/xdg",
-                   XDG_CONFIG_HOME=work + "/xdgc", WINEPREFIX=work + "/wine")
+        env = scratch_env(work)
         with LatencyProxy(nginx_port, args.delay_ms) as proxy:
             urls = os.path.join(work, "urls.txt")
             with open(urls, "w") as f:

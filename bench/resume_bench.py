@@ -22,58 +22,26 @@ import os
 import random
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_common import free_port, prepare_install, scratch_env, start_nginx, sync_disk  # noqa: E402
+
 # nginx's rate while the flag file is there: slow enough to kill near the middle.
 SLOW_RATE = "256m"
 VALIDATOR = "_listfile.txt.tidewell-validator"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def start_nginx(work, www, port):
-    conf = os.path.join(work, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write(f"""daemon off;
-master_process off;
-error_log {work}/error.log;
-pid {work}/nginx.pid;
-events {{ worker_connections 256; }}
-http {{
-    log_format bench '$request_method $status $bytes_sent $request_uri';
-    access_log {work}/access.log bench;
-    client_body_temp_path {work}/body;
-    proxy_temp_path {work}/proxy;
-    fastcgi_temp_path {work}/fastcgi;
-    uwsgi_temp_path {work}/uwsgi;
-    scgi_temp_path {work}/scgi;
-    keepalive_requests 1000000;
-    server {{
-        listen 127.0.0.1:{port};
-        root {www};
-        location / {{ if (-f $document_root/slow) {{ set $limit_rate {SLOW_RATE}; }} }}
-        location ~ _listfile\\.txt$ {{ gzip_static on; }}
-    }}
-}}
-""")
-    proc = subprocess.Popen(["nginx", "-c", conf, "-p", work])
-    for _ in range(100):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.1).close()
-            return proc
-        except OSError:
-            time.sleep(0.05)
-    proc.kill()
-    sys.exit("nginx did not start")
+def start_resume_nginx(work, www, port):
+    """nginx that slows down while www/slow exists and serves the list gzip-encoded."""
+    return start_nginx(work, www, port, log_format="$request_method $status $bytes_sent $request_uri",
+                       server_extra=("location / { if (-f $document_root/slow) "
+                                     f"{{ set $limit_rate {SLOW_RATE}; }} }}\n"
+                                     "        location ~ _listfile\\.txt$ { gzip_static on; }"))
 
 
 class AccessLog:
@@ -89,21 +57,6 @@ class AccessLog:
             lines = f.readlines()
         fresh, self.seen = lines[self.seen:], len(lines)
         return [line.split() for line in fresh]
-
-
-def sync_disk():
-    subprocess.check_call(["sync"])
-
-
-def prepare_install(work, name, build, port, base_url):
-    install = os.path.join(work, name)
-    shutil.rmtree(install, ignore_errors=True)
-    os.makedirs(os.path.join(install, "config"))
-    shutil.copy(os.path.join(build, "console", "TidewellKiro"), install)
-    with open(os.path.join(install, "config", "Tidewell.ini"), "w") as f:
-        f.write(f"[TIDE]\nSVR_IP_ADDR=127.0.0.1\nSVR_PORT_NO={port}\n"
-                f"DOWNLOAD_BASE_URL={base_url}\nLAST_SETUP_DATE=2026-01-01 00:00:00\n")
-    return install
 
 
 def settle(path):
@@ -286,11 +239,8 @@ def main():
         www = os.path.join(work, "www")
         os.makedirs(www)
         port = free_port()
-        nginx = start_nginx(work, www, port)
-        env = dict(os.environ, XDG_DESKTOP_DIR=work, XDG_DATA_HOME=work + "/xdg",
-                   XDG_CONFIG_HOME=work + "/xdgc", WINEPREFIX=work + "/wine")
-        for var in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"):
-            env.pop(var, None)
+        nginx = start_resume_nginx(work, www, port)
+        env = scratch_env(work)
         log = AccessLog(work)
         try:
             bench_resume(args, build, work, www, port, log, env)

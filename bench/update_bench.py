@@ -18,17 +18,13 @@ import os
 import statistics
 import random
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_common import (free_port, prepare_install, scratch_env, start_nginx, sync_disk,  # noqa: E402
+                          timed)
 
 
 def make_small_release(root, count):
@@ -52,66 +48,6 @@ def make_big_release(root, total_mb, files):
                 n = min(left, len(block))
                 f.write(block[:n])
                 left -= n
-
-
-def start_nginx(work, www, port, host="127.0.0.1", prefix=()):
-    """nginx serving www on host:port; prefix runs it elsewhere (a namespace)."""
-    conf = os.path.join(work, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write(f"""daemon off;
-master_process off;
-error_log {work}/error.log;
-pid {work}/nginx.pid;
-events {{ worker_connections 256; }}
-http {{
-    access_log {work}/access.log;
-    client_body_temp_path {work}/body;
-    proxy_temp_path {work}/proxy;
-    fastcgi_temp_path {work}/fastcgi;
-    uwsgi_temp_path {work}/uwsgi;
-    scgi_temp_path {work}/scgi;
-    keepalive_requests 1000000;
-    server {{ listen {host}:{port}; root {www}; }}
-}}
-""")
-    proc = subprocess.Popen(list(prefix) + ["nginx", "-c", conf, "-p", work])
-    for _ in range(100):
-        try:
-            socket.create_connection((host, port), timeout=0.1).close()
-            return proc
-        except OSError:
-            time.sleep(0.05)
-    proc.kill()
-    sys.exit("nginx did not start")
-
-
-def timed(cmd, env=None):
-    """Runs cmd under /usr/bin/time; returns (seconds, peak KiB, exit code)."""
-    stats = tempfile.mktemp()
-    start = time.perf_counter()
-    rc = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", stats] + cmd, env=env,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    elapsed = time.perf_counter() - start
-    with open(stats) as f:
-        peak = int(f.read().split()[-1])
-    os.unlink(stats)
-    return elapsed, peak, rc
-
-
-def sync_disk():
-    start = time.perf_counter()
-    subprocess.check_call(["sync"])
-    return time.perf_counter() - start
-
-
-def prepare_install(work, name, build, port, base_url, host="127.0.0.1"):
-    install = os.path.join(work, name)
-    os.makedirs(os.path.join(install, "config"))
-    shutil.copy(os.path.join(build, "console", "TidewellKiro"), install)
-    with open(os.path.join(install, "config", "Tidewell.ini"), "w") as f:
-        f.write(f"[TIDE]\nSVR_IP_ADDR={host}\nSVR_PORT_NO={port}\n"
-                f"DOWNLOAD_BASE_URL={base_url}\nLAST_SETUP_DATE=2026-01-01 00:00:00\n")
-    return install
 
 
 def access_lines(work):
@@ -140,8 +76,7 @@ def main():
             subprocess.check_call([os.path.join(build, "console", "TidewellMakeList"), rel])
         port = free_port()
         nginx = start_nginx(work, www, port)
-        env = dict(os.environ, XDG_DESKTOP_DIR=work, XDG_DATA_HOME=work + "/xdg",
-                   XDG_CONFIG_HOME=work + "/xdgc", WINEPREFIX=work + "/wine")
+        env = scratch_env(work)
         try:
             results = {}
             for name, rel in (("small", small), ("big", big)):

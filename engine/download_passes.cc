@@ -37,6 +37,10 @@ std::unique_ptr<FileItem> PostProcessCopy(const FileItem& item) {
 
 }  // namespace
 
+void CSyncEngine::LogStopRequest(const char* pszFunc) const {
+    TideLog(1, "%s> m_nRequestStopFlag = %d", pszFunc, m_nRequestStopFlag.load());
+}
+
 bool CSyncEngine::IsCertRetryCase(int nRet, int nErrCode) const {
     CTideApp* pApp = GetTideApp();
     return nRet < 0 && pApp != nullptr && m_pCfg != nullptr && m_pCfg->m_nHttpsMode == 2 &&
@@ -134,14 +138,16 @@ int CSyncEngine::AskUpdateOnce(bool* pbPromptPending) {
 
 int CSyncEngine::DownloadFilesInListFromServer() {
     CTideApp* pApp = GetTideApp();
-    if (pApp == nullptr || m_pCfg == nullptr) return -1;
+    if (pApp == nullptr || m_pCfg == nullptr)
+        return -1;
     try {
         TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> Start Download From Server(%s, %d)",
                 m_pCfg->m_strServer.c_str(), m_pCfg->m_nPort);
         m_pDlg->SetStatusText(kCheckingServer);
         int n = static_cast<int>(m_DownFileItemList.size());
         TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> Total File Count = %d", n);
-        if (n < 1) return 1;
+        if (n < 1)
+            return 1;
         if (IHttpBatch* pBatch = StartBatch())
             return CheckFilesInParallel(*pBatch);
 
@@ -155,7 +161,8 @@ int CSyncEngine::DownloadFilesInListFromServer() {
 
             if (item.m_bUnsafeTarget != 0) {
                 TakeUnsafeItem(item, &nResult);
-                if (m_nRequestStopFlag != 0) return nResult;
+                if (m_nRequestStopFlag != 0)
+                    return nResult;
                 continue;
             }
             bool bKnown = true;
@@ -165,12 +172,13 @@ int CSyncEngine::DownloadFilesInListFromServer() {
                 uint64_t nSize = 0;
                 int nErrCode = 0;
                 std::string strErrText;
-                int nRet = GetServerFileInfo(strPath, &strTime, &nSize, pApp->m_bIgnoreCertError,
-                                             &nErrCode, &strErrText, &item.m_bSizeUnknown,
-                                             &item.m_nGzip);
+                int nRet =
+                    GetServerFileInfo(strPath, &strTime, &nSize, pApp->m_bIgnoreCertError,
+                                      &nErrCode, &strErrText, &item.m_bSizeUnknown, &item.m_nGzip);
                 if (IsCertRetryCase(nRet, nErrCode) &&
                     AskCertificateQuestion(nErrCode, strErrText)) {
-                    TideLog(2, "CSyncEngine::DownloadFilesInListFromServer> Retry GetServerFileInfo()");
+                    TideLog(
+                        2, "CSyncEngine::DownloadFilesInListFromServer> Retry GetServerFileInfo()");
                     pApp->m_bIgnoreCertError = 1;
                     nRet = GetServerFileInfo(strPath, &strTime, &nSize, 1, &nErrCode, &strErrText,
                                              &item.m_bSizeUnknown, &item.m_nGzip);
@@ -184,8 +192,7 @@ int CSyncEngine::DownloadFilesInListFromServer() {
                 m_ToDownloadFileItemList.push_back(&item);
             }
             if (m_nRequestStopFlag != 0) {
-                TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                        m_nRequestStopFlag.load());
+                LogStopRequest("CSyncEngine::DownloadFilesInListFromServer");
                 return nResult;
             }
         }
@@ -268,18 +275,21 @@ IHttpBatch* CSyncEngine::StartBatch() {
 }
 
 int CSyncEngine::ProcDownloadFilesInListFromServer() {
-    if (m_nRequestStopFlag != 0) return 1;
+    if (m_nRequestStopFlag != 0)
+        return 1;
     CTideApp* pApp = GetTideApp();
-    if (pApp == nullptr || m_pCfg == nullptr) return -1;
+    if (pApp == nullptr || m_pCfg == nullptr)
+        return -1;
     try {
-        TideLog(1,
-                "CSyncEngine::ProcDownloadFilesInListFromServer> Start Download From Server(%s, %d)",
-                m_pCfg->m_strServer.c_str(), m_pCfg->m_nPort);
+        TideLog(
+            1, "CSyncEngine::ProcDownloadFilesInListFromServer> Start Download From Server(%s, %d)",
+            m_pCfg->m_strServer.c_str(), m_pCfg->m_nPort);
         m_pDlg->SetStatusText(kDownloading);
         RemoveLeftovers();
         int n = static_cast<int>(m_ToDownloadFileItemList.size());
         TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> Total File Count = %d", n);
-        if (n < 1) return 1;
+        if (n < 1)
+            return 1;
 
         int nResult = 1;
         if (IHttpBatch* pBatch = StartBatch()) {
@@ -307,10 +317,7 @@ int CSyncEngine::ProcDownloadFilesInListFromServer() {
                 if (item.m_bDownloaded == 1)
                     AddPostProcessCopy(item);
                 if (m_nRequestStopFlag != 0) {
-                    TideLog(
-                        1,
-                        "CSyncEngine::ProcDownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                        m_nRequestStopFlag.load());
+                    LogStopRequest("CSyncEngine::ProcDownloadFilesInListFromServer");
                     break;
                 }
             }

@@ -111,8 +111,7 @@ int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
                 m_ToDownloadFileItemList.push_back(&item);
             }
             if (m_nRequestStopFlag != 0) {
-                TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                        m_nRequestStopFlag.load());
+                LogStopRequest("CSyncEngine::DownloadFilesInListFromServer");
                 return nResult;
             }
             ++nTake;
@@ -120,8 +119,7 @@ int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
         if (nTake == n)
             return nResult;
         if (m_nRequestStopFlag != 0 && batch.Running() == 0 && vecCertFailed.empty()) {
-            TideLog(1, "CSyncEngine::DownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                    m_nRequestStopFlag.load());
+            LogStopRequest("CSyncEngine::DownloadFilesInListFromServer");
             return nResult;
         }
 
@@ -199,8 +197,7 @@ int CSyncEngine::DownloadFilesInParallel(IHttpBatch& batch) {
         vecTaken[k] = true;
         if (m_nRequestStopFlag != 0 && !bStopLogged) {
             bStopLogged = true;
-            TideLog(1, "CSyncEngine::ProcDownloadFilesInListFromServer> m_nRequestStopFlag = %d",
-                    m_nRequestStopFlag.load());
+            LogStopRequest("CSyncEngine::ProcDownloadFilesInListFromServer");
         }
     };
     auto Issue = [&](size_t k, int bIgnoreCert) {

@@ -140,6 +140,8 @@ public:
     void TakeDownloadResult(FileItem& item, int nRet, int* pnResult);
     // Adds a downloaded item to the post-processing list of its type.
     void AddPostProcessCopy(const FileItem& item);
+    // Logs that a stop was asked for, as seen by pszFunc ("CSyncEngine::...").
+    void LogStopRequest(const char* pszFunc) const;
     // True when a failed request is to be asked about and repeated
     // ignoring certificate errors.
     bool IsCertRetryCase(int nRet, int nErrCode) const;
