@@ -186,11 +186,9 @@ int CConsoleFrontEnd::WaitForRunEnd() {
 }
 
 int CConsoleFrontEnd::StartDevelopmentTool(CTideApp& app) {
-    if (m_run.StartDevelopmentTool(app) != 0) {
-        std::string strTool = platform::JoinPath(g_szBaseDir, app.m_strToolExeName);
-        ShowMessageBox("'" + strTool + "' 프로그램을 실행할 수 없습니다.", kUpdaterCaption,
+    if (m_run.StartDevelopmentTool(app) != 0)
+        ShowMessageBox(CRunController::ToolNotStartedText(app), kUpdaterCaption,
                        kMbOk | kMbIconError);
-    }
     return kExitDone;
 }
 

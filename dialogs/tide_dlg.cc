@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "app/message_box.h"
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
 #include "controls/corvid_theme.h"
@@ -20,6 +21,7 @@
 #include "controls/resources.h"
 #include "dialogs/about_dlg.h"
 #include "dialogs/setup_dlg.h"
+#include "dialogs/tide_message_box.h"
 #include "log/my_log.h"
 
 namespace {
@@ -214,8 +216,11 @@ void CTideDlg::OnSyncEnd(int nCode) {
         update(m_rcStartStop);
         return;
     }
-    // A failed start is logged by the launcher; the window closes anyway.
-    m_run.StartDevelopmentTool(m_app);
+    // A window that just vanished would leave the user guessing why nothing
+    // started; the engine has hidden it by now, so the box stands alone.
+    if (m_run.StartDevelopmentTool(m_app) != 0)
+        ShowTideMessageBox(isVisible() ? this : nullptr, CRunController::ToolNotStartedText(m_app),
+                           kUpdaterCaption, kMbOk | kMbIconError);
     close();
 }
 

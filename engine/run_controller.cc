@@ -130,10 +130,14 @@ int CRunController::StartDevelopmentTool(CTideApp& app) {
     // folder goes as one word, whatever it holds.
     CSyncEngine launcher;
     CSyncEngine& engine = m_pSyncEngine != nullptr ? *m_pSyncEngine : launcher;
-    return engine.StartExeFileByShellExecute(strTool, std::vector<std::string>{g_szBaseDir}, 0) ==
-                   0
+    return engine.StartExeFileByShellExecute(strTool, std::vector<std::string>{g_szBaseDir}, 0) == 0
                ? 0
                : 1;
+}
+
+std::string CRunController::ToolNotStartedText(const CTideApp& app) {
+    return "'" + platform::JoinPath(g_szBaseDir, app.m_strToolExeName) +
+           "' 프로그램을 실행할 수 없습니다.";
 }
 
 void CRunController::EndRun(int nWaitMs, int nExitCode) {

@@ -52,6 +52,8 @@ public:
     // Empties the special directory map (the run is over), then starts the
     // tool with the installation folder as its one parameter; 0 started.
     int StartDevelopmentTool(CTideApp& app);
+    // What the user is told when StartDevelopmentTool failed.
+    static std::string ToolNotStartedText(const CTideApp& app);
     void ClearSpecialDirMap();
     // Destroys the engine. A worker still going is asked to stop and given
     // nWaitMs to end; one that does not is given up and the process ends at
