@@ -5,6 +5,9 @@
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${1:?usage: coverage.sh BUILD_DIR}"
+# Coverage notes name the folder they were compiled in; a cached object from
+# another checkout would point gcov at that checkout's sources.
+export CCACHE_DISABLE=1
 "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Debug -DTIDEWELL_COVERAGE=ON \
     -DTIDEWELL_BUILD_BENCH=OFF || exit 1
 dir="$(cd "$dir" && pwd)"
