@@ -88,100 +88,80 @@ TEST(CreateDirectoryGrantAccess, CreatesWithNormalPermissionsAndReportsErrors) {
     CTempDir tmp;
     CUmaskGuard mask;
     unsigned dwError = 99;
-    EXPECT_FALSE(CFileUtil::CreateDirectory_GrantAccess("", &dwError));
-    EXPECT_EQ(static_cast<unsigned>(ENOENT), dwError);
-
     std::string strDir = tmp.Sub("made");
     EXPECT_TRUE(CFileUtil::CreateDirectory_GrantAccess(strDir, &dwError));
     EXPECT_EQ(0u, dwError);
-    ASSERT_TRUE(IsDir(strDir));
     // Other users must not be able to swap programs in it.
     EXPECT_EQ(0u, ModeOf(strDir) & (S_IWGRP | S_IWOTH));
-
-    EXPECT_FALSE(CFileUtil::CreateDirectory_GrantAccess(strDir, &dwError));
-    EXPECT_EQ(static_cast<unsigned>(EEXIST), dwError);
-    EXPECT_FALSE(CFileUtil::CreateDirectory_GrantAccess(tmp.Sub("no/such"), &dwError));
-    EXPECT_EQ(static_cast<unsigned>(ENOENT), dwError);
+    const struct {
+        std::string strPath;
+        int nError;
+    } kFailures[] = {{"", ENOENT}, {strDir, EEXIST}, {tmp.Sub("no/such"), ENOENT}};
+    for (const auto& c : kFailures) {
+        EXPECT_FALSE(CFileUtil::CreateDirectory_GrantAccess(c.strPath, &dwError)) << c.strPath;
+        EXPECT_EQ(static_cast<unsigned>(c.nError), dwError) << c.strPath;
+    }
 }
 
-TEST(CreateDirectories, RefusesBlankAndSeparatorlessPaths) {
-    CTempDir tmp;
-    CWorkDirGuard cwd(tmp.Path());
-    ASSERT_TRUE(cwd.Ok());
-    unsigned dwError = 99;
-    EXPECT_EQ(-2, CFileUtil::CreateDirectories("", &dwError));
-    EXPECT_EQ(-2, CFileUtil::CreateDirectories(" \t \r\n", &dwError));
-    EXPECT_EQ(0u, dwError);
-    EXPECT_EQ(-3, CFileUtil::CreateDirectories("  nosep  ", &dwError));
-    EXPECT_EQ(-3, CFileUtil::CreateDirectories("a\\b\\c.txt", &dwError));
-    EXPECT_EQ(0u, dwError);
-    EXPECT_TRUE(IsEmptyDir(tmp.Path()));
-}
-
-TEST(CreateDirectories, CreatesTheChainButNotTheFile) {
+// The folders of a file's path are made, not the file; relative paths start
+// from the working folder; blank or separatorless paths are refused.
+TEST(CreateDirectories, MakesTheChainButNotTheFile) {
     CTempDir tmp;
     CUmaskGuard mask;
-    unsigned dwError = 99;
-    std::string strFile = tmp.Sub("App/bin/sub/x.dll");
-    // Blanks around the path are not part of it.
-    EXPECT_EQ(1, CFileUtil::CreateDirectories(" \t" + strFile + "  ", &dwError));
-    EXPECT_EQ(0u, dwError);
-    EXPECT_TRUE(IsDir(tmp.Sub("App")));
-    EXPECT_TRUE(IsDir(tmp.Sub("App/bin")));
-    EXPECT_TRUE(IsDir(tmp.Sub("App/bin/sub")));
-    EXPECT_FALSE(Exists(strFile));
-    EXPECT_EQ(0u, ModeOf(tmp.Sub("App")) & (S_IWGRP | S_IWOTH));
-
-    // A trailing separator names the folder itself.
-    EXPECT_EQ(1, CFileUtil::CreateDirectories(tmp.Sub("trail/"), &dwError));
-    EXPECT_TRUE(IsDir(tmp.Sub("trail")));
-    // Doubled separators are harmless.
-    EXPECT_EQ(1, CFileUtil::CreateDirectories(tmp.Sub("d1//d2/f"), &dwError));
-    EXPECT_TRUE(IsDir(tmp.Sub("d1/d2")));
-    // A file straight below the root needs nothing.
-    EXPECT_EQ(1, CFileUtil::CreateDirectories("/x.dll", &dwError));
-
-    // Relative paths start from the working folder's first component.
     CWorkDirGuard cwd(tmp.Path());
     ASSERT_TRUE(cwd.Ok());
-    for (const char* pszRelative : {"r1/r2/r3/f.txt", "./dot/f.txt", "single/f.txt"}) {
-        EXPECT_EQ(1, CFileUtil::CreateDirectories(pszRelative, &dwError)) << pszRelative;
+    std::string strLong = tmp.Path();
+    for (int i = 0; i < 40; ++i)
+        strLong += "/component" + std::to_string(100 + i);  // beyond the old length limit
+    const struct {
+        std::string strPath;
+        int nResult;
+        const char* pszMade;  // a folder that must exist afterwards
+    } kCases[] = {
+        {"", -2, nullptr},
+        {" \t \r\n", -2, nullptr},
+        {"  nosep  ", -3, nullptr},
+        {"a\\b\\c.txt", -3, nullptr},
+        {" \t" + tmp.Sub("App/bin/sub/x.dll") + "  ", 1, "App/bin/sub"},  // blanks are no part
+        {tmp.Sub("trail/"), 1, "trail"},  // a trailing separator names the folder
+        {tmp.Sub("d1//d2/f"), 1, "d1/d2"},
+        {"/x.dll", 1, nullptr},
+        {"r1/r2/r3/f.txt", 1, "r1/r2/r3"},
+        {"./dot/f.txt", 1, "dot"},
+        {"single/f.txt", 1, "single"},
+        {strLong + "/x.dll", 1, nullptr},
+    };
+    for (const auto& c : kCases) {
+        unsigned dwError = 99;
+        EXPECT_EQ(c.nResult, CFileUtil::CreateDirectories(c.strPath, &dwError)) << c.strPath;
+        EXPECT_EQ(0u, dwError) << c.strPath;
+        if (c.pszMade != nullptr) {
+            EXPECT_TRUE(IsDir(tmp.Sub(c.pszMade))) << c.strPath;
+        }
     }
-    EXPECT_TRUE(IsDir(tmp.Sub("r1/r2/r3")));
-    EXPECT_TRUE(IsDir(tmp.Sub("dot")));
-    EXPECT_TRUE(IsDir(tmp.Sub("single")));
+    EXPECT_FALSE(Exists(tmp.Sub("App/bin/sub/x.dll")));
     EXPECT_FALSE(Exists(tmp.Sub("single/f.txt")));
+    EXPECT_TRUE(IsDir(strLong));
+    EXPECT_EQ(0u, ModeOf(tmp.Sub("App")) & (S_IWGRP | S_IWOTH));
 }
 
-TEST(CreateDirectories, ExistingFoldersSucceedAndKeepTheirPermissions) {
+TEST(CreateDirectories, ExistingFoldersKeepTheirPermissionsAFileInTheWayFails) {
     CTempDir tmp;
     ASSERT_EQ(0, mkdir(tmp.Sub("a").c_str(), 0700));
-    ASSERT_EQ(0, mkdir(tmp.Sub("a/b").c_str(), 0700));
     ASSERT_EQ(0, chmod(tmp.Sub("a").c_str(), 0751));
-    ASSERT_EQ(0, chmod(tmp.Sub("a/b").c_str(), 0705));
     unsigned dwError = 99;
-    EXPECT_EQ(1, CFileUtil::CreateDirectories(tmp.Sub("a/b/x.dll"), &dwError));
-    EXPECT_EQ(0u, dwError);
+    EXPECT_EQ(1, CFileUtil::CreateDirectories(tmp.Sub("a/b/c/x.dll"), &dwError));
     EXPECT_EQ(0751u, ModeOf(tmp.Sub("a")));
-    EXPECT_EQ(0705u, ModeOf(tmp.Sub("a/b")));
-    // Partly existing: only the missing tail is made.
-    EXPECT_EQ(1, CFileUtil::CreateDirectories(tmp.Sub("a/b/c/d/x.dll"), &dwError));
-    EXPECT_TRUE(IsDir(tmp.Sub("a/b/c/d")));
-    EXPECT_EQ(0705u, ModeOf(tmp.Sub("a/b")));
-}
+    EXPECT_TRUE(IsDir(tmp.Sub("a/b/c")));
 
-TEST(CreateDirectories, FileInTheWayFailsWithTheSystemError) {
-    CTempDir tmp;
-    tmp.WriteFile("blocker", "x");
-    unsigned dwError = 0;
-    // The file is not taken for an existing folder, wherever it stands; the
+    // A file is not taken for an existing folder, wherever it stands; the
     // error is the one its mkdir gave.
-    EXPECT_EQ(-1, CFileUtil::CreateDirectories(tmp.Sub("blocker/sub/x.dll"), &dwError));
-    EXPECT_EQ(static_cast<unsigned>(EEXIST), dwError);
-    EXPECT_FALSE(Exists(tmp.Sub("blocker/sub")));
-    dwError = 0;
-    EXPECT_EQ(-1, CFileUtil::CreateDirectories(tmp.Sub("blocker/x.dll"), &dwError));
-    EXPECT_EQ(static_cast<unsigned>(EEXIST), dwError);
+    tmp.WriteFile("blocker", "x");
+    for (const char* pszPath : {"blocker/sub/x.dll", "blocker/x.dll"}) {
+        dwError = 0;
+        EXPECT_EQ(-1, CFileUtil::CreateDirectories(tmp.Sub(pszPath), &dwError)) << pszPath;
+        EXPECT_EQ(static_cast<unsigned>(EEXIST), dwError) << pszPath;
+    }
     EXPECT_EQ("x", ReadWholeFile(tmp.Sub("blocker")));
 }
 
@@ -199,18 +179,6 @@ TEST(CreateDirectories, UnwritableParentFailsWithPermissionError) {
         return Exists(strLocked + "/a") ? 4 : 0;
     });
     EXPECT_EQ(0, nResult);
-}
-
-TEST(CreateDirectories, HandlesPathsBeyondTheOldLengthLimit) {
-    CTempDir tmp;
-    std::string strFile = tmp.Path();
-    for (int i = 0; i < 40; ++i)
-        strFile += "/component" + std::to_string(100 + i);
-    ASSERT_GT(strFile.size(), 400u);
-    unsigned dwError = 99;
-    EXPECT_EQ(1, CFileUtil::CreateDirectories(strFile + "/x.dll", &dwError));
-    EXPECT_EQ(0u, dwError);
-    EXPECT_TRUE(IsDir(strFile));
 }
 
 // A tree of plain and read-only files and folders, some nested in each other.
@@ -266,29 +234,23 @@ TEST(DeleteDirectory, ReadOnlyEntriesDoNotStopIt) {
     }
 }
 
-TEST(DeleteDirectory, RemovesLinksWithoutFollowingThem) {
+// Links are removed, never followed; an empty name fails, a missing folder
+// is there to keep or already gone.
+TEST(DeleteDirectory, LinksAndMissingFolders) {
     CTempDir tmp;
-    std::string strOutside = tmp.Sub("outside");
-    tmp.WriteFile("outside/precious.txt", "keep me");
-    tmp.WriteFile("outside/nested/also.txt", "keep me too");
+    tmp.WriteFile("outside/nested/precious.txt", "keep me");
     std::string strLocked = tmp.WriteFile("locked.txt", "ro");
     ASSERT_EQ(0, chmod(strLocked.c_str(), 0444));
     std::string strTree = tmp.Sub("tree");
     tmp.WriteFile("tree/own.txt", "x");
-    ASSERT_EQ(0, symlink(strOutside.c_str(), (strTree + "/dirlink").c_str()));
+    ASSERT_EQ(0, symlink(tmp.Sub("outside").c_str(), (strTree + "/dirlink").c_str()));
     ASSERT_EQ(0, symlink(strLocked.c_str(), (strTree + "/filelink").c_str()));
     ASSERT_EQ(0, symlink((strTree + "/missing").c_str(), (strTree + "/dangling").c_str()));
-
     EXPECT_TRUE(CFileUtil::DeleteDirectory(strTree, false));
     EXPECT_FALSE(Exists(strTree));
-    EXPECT_EQ("keep me", ReadWholeFile(tmp.Sub("outside/precious.txt")));
-    EXPECT_EQ("keep me too", ReadWholeFile(tmp.Sub("outside/nested/also.txt")));
-    // The link's target keeps its mode: nothing was changed through the link.
-    EXPECT_EQ(0444u, ModeOf(strLocked));
-}
+    EXPECT_EQ("keep me", ReadWholeFile(tmp.Sub("outside/nested/precious.txt")));
+    EXPECT_EQ(0444u, ModeOf(strLocked));  // nothing changed through the link
 
-TEST(DeleteDirectory, EmptyOrMissingFolder) {
-    CTempDir tmp;
     EXPECT_FALSE(CFileUtil::DeleteDirectory("", true));
     EXPECT_FALSE(CFileUtil::DeleteDirectory("", false));
     EXPECT_FALSE(CFileUtil::DeleteDirectory(tmp.Sub("missing"), false));
@@ -299,17 +261,12 @@ TEST(DeleteDirectory, EmptyOrMissingFolder) {
 TEST(ClearReadOnly, ClearsOnlyTheOwnerWriteBit) {
     CTempDir tmp;
     EXPECT_EQ(-1, CFileUtil::ClearReadOnly(tmp.Sub("missing.txt")));
-
-    std::string strFile = tmp.WriteFile("ro.txt", "x");
-    ASSERT_EQ(0, chmod(strFile.c_str(), 0444));
-    EXPECT_EQ(0, CFileUtil::ClearReadOnly(strFile));
-    EXPECT_EQ(0644u, ModeOf(strFile));
-
-    std::string strPlain = tmp.WriteFile("rw.txt", "x");
-    ASSERT_EQ(0, chmod(strPlain.c_str(), 0640));
-    EXPECT_EQ(0, CFileUtil::ClearReadOnly(strPlain));
-    EXPECT_EQ(0640u, ModeOf(strPlain));
-    EXPECT_EQ("x", ReadWholeFile(strPlain));
+    for (mode_t nMode : {0444, 0640}) {
+        std::string strFile = tmp.WriteFile(std::to_string(nMode), "x");
+        ASSERT_EQ(0, chmod(strFile.c_str(), nMode));
+        EXPECT_EQ(0, CFileUtil::ClearReadOnly(strFile));
+        EXPECT_EQ(nMode | 0200u, ModeOf(strFile));
+    }
 }
 
 }  // namespace
