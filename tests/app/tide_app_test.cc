@@ -61,64 +61,44 @@ std::string LogFileName(const std::string& strPrefix) {
 
 }  // namespace
 
+// The run mode is the first word, the allowed types the second (commas
+// and blanks inside it split it); empty types allow all, case matters.
 TEST(CommandLine, RunModeAndAllowedTypes) {
-    CTideApp app(nullptr);
-    app.ParseCommandLine("3 dll,ocx");
-    EXPECT_EQ(app.m_strRunMode, "3");
-    EXPECT_EQ(app.m_mapAllowFileType, (std::set<std::string>{"dll", "ocx"}));
-
-    // "dll," is the second word; the third is ignored.
-    app.ParseCommandLine("3 dll, ocx");
-    EXPECT_EQ(app.m_mapAllowFileType, (std::set<std::string>{"dll"}));
-
-    // A quoted second word stays one word; its blank is removed.
-    app.ParseCommandLine("3 \"dll, ocx\"");
-    EXPECT_EQ(app.m_mapAllowFileType, (std::set<std::string>{"dll", "ocx"}));
-
-    app.ParseCommandLine("");
-    EXPECT_EQ(app.m_strRunMode, "");
-    EXPECT_TRUE(app.m_mapAllowFileType.empty());
-
-    app.ParseCommandLine("1");
-    EXPECT_EQ(app.m_strRunMode, "1");
-    EXPECT_TRUE(app.m_mapAllowFileType.empty());
-}
-
-TEST(CommandLine, AllowFileTypeLookup) {
-    CTideApp app(nullptr);
-    EXPECT_EQ(app.IsAllowFileType("dll"), 1);  // empty set allows all
-    app.ParseAllowFileType(" dll , ,ocx,, ");
-    EXPECT_EQ(app.IsAllowFileType("dll"), 1);
-    EXPECT_EQ(app.IsAllowFileType("ocx"), 1);
-    EXPECT_EQ(app.IsAllowFileType(""), 1);
-    EXPECT_EQ(app.IsAllowFileType("DLL"), 0);  // exact, case-sensitive
-    EXPECT_EQ(app.IsAllowFileType("exe"), 0);
-}
-
-TEST(CommandLine, JoinedArgvSplitsBackIntoTheSameWords) {
+    using S = std::set<std::string>;
     const char* argv[] = {"TidewellKiro", "3", "dll, ocx", "", "a\"b"};
-    std::string strLine = JoinCommandLine(5, argv);
+    const struct {
+        std::string strLine;
+        const char* pszMode;
+        S setTypes;
+    } kCases[] = {
+        {"3 dll,ocx", "3", {"dll", "ocx"}},
+        {"3 dll, ocx", "3", {"dll"}},  // "dll," is the second word
+        {"3 \"dll, ocx\"", "3", {"dll", "ocx"}},
+        {JoinCommandLine(5, argv), "3", {"dll", "ocx"}},  // split back into the same words
+        {"", "", {}},
+        {"1", "1", {}},
+    };
+    for (const auto& c : kCases) {
+        CTideApp app(nullptr);
+        app.ParseCommandLine(c.strLine);
+        EXPECT_EQ(app.m_strRunMode, c.pszMode) << c.strLine;
+        EXPECT_EQ(app.m_mapAllowFileType, c.setTypes) << c.strLine;
+    }
     CTideApp app(nullptr);
-    app.ParseCommandLine(strLine);
-    EXPECT_EQ(app.m_strRunMode, "3");
-    EXPECT_EQ(app.m_mapAllowFileType, (std::set<std::string>{"dll", "ocx"}));
+    EXPECT_EQ(app.IsAllowFileType("dll"), 1);
+    app.ParseAllowFileType(" dll , ,ocx,, ");
+    for (const char* pszType : {"dll", "ocx", ""})
+        EXPECT_EQ(app.IsAllowFileType(pszType), 1) << pszType;
+    for (const char* pszType : {"DLL", "exe"})
+        EXPECT_EQ(app.IsAllowFileType(pszType), 0) << pszType;
 }
 
 TEST(AppFacts, LinkNamesTakeTheEdition) {
-    const struct {
-        const char* pszEdition;
-        const char* pszLink;
-        const char* pszFallback;
-    } kCases[] = {
-        {"", "Corvid5 Loomhall Kiro", "Corvid Loomhall - 다운로드 장애시"},
-        {"Beta", "Corvid5 Loomhall Kiro Beta", "Corvid Loomhall - 다운로드 장애시 Beta"},
-    };
-    for (const auto& c : kCases) {
-        UpdateLinkNames("Corvid5 Loomhall Kiro", c.pszEdition);
-        EXPECT_EQ(g_szLinkName, c.pszLink);
-        EXPECT_EQ(g_szFallbackLinkName, c.pszFallback);
-        EXPECT_EQ(g_szLinkAppendName, c.pszEdition);
-    }
+    UpdateLinkNames("Corvid5 Loomhall Kiro", "Beta");
+    EXPECT_EQ(g_szLinkName, "Corvid5 Loomhall Kiro Beta");
+    EXPECT_EQ(g_szFallbackLinkName, "Corvid Loomhall - 다운로드 장애시 Beta");
+    UpdateLinkNames("Corvid5 Loomhall Kiro", "");
+    EXPECT_EQ(g_szFallbackLinkName, "Corvid Loomhall - 다운로드 장애시");
 }
 
 class LauncherTest : public ::testing::Test {
@@ -134,47 +114,46 @@ protected:
     std::string m_strSource, m_strRunCopy, m_strMarker;
 };
 
-TEST_F(LauncherTest, CopiesAndStartsTheRunCopyWithOne) {
-    WriteRecorderScript(m_strSource, m_strMarker);
-    CTideApp app(&m_frontEnd);
-    EXPECT_EQ(app.CopyAndRunSelf(), 0);
-    ASSERT_TRUE(WaitForFile(m_strMarker, 10));
-    EXPECT_EQ(ReadWholeFile(m_strMarker), "1\n");
-    EXPECT_EQ(ReadWholeFile(m_strRunCopy), ReadWholeFile(m_strSource));
-    EXPECT_TRUE(m_frontEnd.m_vecBoxes.empty());
-}
-
-// A run-copy of the same size whose time is within a minute of the
-// updater's counts as up to date and is started as it is; 61 seconds apart
-// it is replaced.
-TEST_F(LauncherTest, RunCopyIsReplacedOnlyWhenOutOfDate) {
-    for (int nOffset : {-60, 61}) {
+// The run-copy is made when missing and started with "1". One of the same
+// size whose time is within a minute of the updater's counts as up to date
+// and is started as it is; 61 seconds apart it is replaced.
+TEST_F(LauncherTest, RunCopyIsMadeOrReplacedOnlyWhenOutOfDate) {
+    for (int nOffset : {0, -60, 61}) {
         SCOPED_TRACE(nOffset);
         std::remove(m_strMarker.c_str());
         WriteRecorderScript(m_strSource, m_strMarker);
         std::string strSource = ReadWholeFile(m_strSource);
         std::string strOther = strSource;
         strOther[strOther.find("v1") + 1] = '2';
-        std::ofstream(m_strRunCopy) << strOther;
-        chmod(m_strRunCopy.c_str(), 0755);
-        platform::FileStatus st;
-        ASSERT_TRUE(platform::GetFileStatus(m_strSource, &st));
-        platform::SetFileModifyTime(m_strRunCopy, st.nModifyTime + nOffset);
-
+        if (nOffset != 0) {
+            std::ofstream(m_strRunCopy) << strOther;
+            chmod(m_strRunCopy.c_str(), 0755);
+            platform::FileStatus st;
+            ASSERT_TRUE(platform::GetFileStatus(m_strSource, &st));
+            platform::SetFileModifyTime(m_strRunCopy, st.nModifyTime + nOffset);
+        }
         CTideApp app(&m_frontEnd);
         EXPECT_EQ(app.CopyAndRunSelf(), 0);
         ASSERT_TRUE(WaitForFile(m_strMarker, 10));
-        EXPECT_EQ(ReadWholeFile(m_strRunCopy), nOffset > 60 ? strSource : strOther);
+        EXPECT_EQ(ReadWholeFile(m_strMarker), "1\n");
+        EXPECT_EQ(ReadWholeFile(m_strRunCopy), nOffset == -60 ? strOther : strSource);
     }
+    EXPECT_TRUE(m_frontEnd.m_vecBoxes.empty());
 }
 
-TEST_F(LauncherTest, MissingUpdaterContinuesWithoutMessage) {
+// Without the updater the launcher goes on silently; a program that does
+// not start is reported.
+TEST_F(LauncherTest, MissingUpdaterOrProgram) {
     CTideApp app(&m_frontEnd);
     EXPECT_EQ(app.CopyAndRunSelf(), -1);
     EXPECT_TRUE(m_frontEnd.m_vecBoxes.empty());
     EXPECT_FALSE(platform::FileExists(m_strRunCopy));
+    EXPECT_EQ(app.RunVersionProgram(m_dir.Sub("missing"), "1"), 0xFFFF);
+    ASSERT_EQ(m_frontEnd.m_vecBoxes.size(), 1u);
+    EXPECT_NE(
+        m_frontEnd.m_vecBoxes[0].find("Can't Execute Version Management Program, ErrCode = 2"),
+        std::string::npos);
 }
-
 TEST_F(LauncherTest, RunningOutOfDateCopyIsReportedAndNothingStarts) {
     // The run-copy is a running program; writing over it must fail.
     ASSERT_TRUE(platform::CopyFileOver("/bin/sleep", m_strRunCopy));
@@ -202,15 +181,6 @@ TEST_F(LauncherTest, RunningOutOfDateCopyIsReportedAndNothingStarts) {
     EXPECT_FALSE(platform::FileExists(m_strMarker));
 }
 
-TEST_F(LauncherTest, StartFailureIsReported) {
-    CTideApp app(&m_frontEnd);
-    EXPECT_EQ(app.RunVersionProgram(m_dir.Sub("missing"), "1"), 0xFFFF);
-    ASSERT_EQ(m_frontEnd.m_vecBoxes.size(), 1u);
-    EXPECT_NE(
-        m_frontEnd.m_vecBoxes[0].find("Can't Execute Version Management Program, ErrCode = 2"),
-        std::string::npos);
-}
-
 // The built executable, run as a person would run it.
 class ProcessTest : public ::testing::Test {
 protected:
@@ -232,9 +202,14 @@ protected:
     std::string m_strInstall, m_strExe, m_strEnv;
 };
 
+// Without settings there is nothing to update from: a start failure, but the
+// shell's own work is done all the same: log, folders, shortcuts, and "temp"
+// emptied at the end (read-only folders in it too) and kept.
 TEST_F(ProcessTest, RunCopyModeWritesLogFoldersAndShortcuts) {
-    // Without settings there is nothing to update from: a start failure,
-    // but the shell's own work is done all the same.
+    ASSERT_TRUE(platform::MakeDirectory(m_strInstall + "/temp"));
+    ASSERT_TRUE(platform::MakeDirectory(m_strInstall + "/temp/sub"));
+    std::ofstream(m_strInstall + "/temp/sub/a.txt") << "x";
+    chmod((m_strInstall + "/temp/sub").c_str(), 0555);
     ASSERT_EQ(Run("1"), 1) << ReadWholeFile(m_dir.Sub("out.txt"));
     EXPECT_NE(ReadWholeFile(m_dir.Sub("out.txt")).find("설정 파일이 없습니다."), std::string::npos);
     std::string strLog = ReadWholeFile(m_strInstall + "/log/" + LogFileName("Tidewell_1"));
@@ -257,37 +232,7 @@ TEST_F(ProcessTest, RunCopyModeWritesLogFoldersAndShortcuts) {
     EXPECT_NE(ReadWholeFile(m_dir.Sub("xdgconfig/menus/applications-merged/vellmark-corvid.menu"))
                   .find("<Category>X-vellmark-corvid</Category>"),
               std::string::npos);
-}
-
-TEST_F(ProcessTest, ExitEmptiesTempAndKeepsIt) {
-    ASSERT_TRUE(platform::MakeDirectory(m_strInstall + "/temp"));
-    ASSERT_TRUE(platform::MakeDirectory(m_strInstall + "/temp/sub"));
-    std::ofstream(m_strInstall + "/temp/sub/a.txt") << "x";
-    chmod((m_strInstall + "/temp/sub").c_str(), 0555);
-    ASSERT_EQ(Run("1"), 1);
     std::vector<platform::DirEntry> entries;
     ASSERT_TRUE(platform::ListDirectory(m_strInstall + "/temp", &entries));
     EXPECT_TRUE(entries.empty());
-}
-
-TEST_F(ProcessTest, ResourceModeCreatesNoShortcuts) {
-    ASSERT_EQ(Run("3 dll,ocx"), 1);
-    EXPECT_TRUE(platform::FileExists(m_strInstall + "/log/" + LogFileName("Tidewell_3")));
-    EXPECT_FALSE(platform::FileExists(m_dir.Sub("desktop/Corvid5 Loomhall Kiro.desktop")));
-}
-
-TEST_F(ProcessTest, LauncherStartsRunCopyThatDoesTheRun) {
-    ASSERT_EQ(Run(""), 0);
-    // The launcher itself writes no log; the run-copy it started does.
-    std::string strRunLog = m_strInstall + "/log/" + LogFileName("Tidewell_1");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (ReadWholeFile(strRunLog).find("Delete g_pMyLog.") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_NE(ReadWholeFile(strRunLog).find("Delete g_pMyLog."), std::string::npos);
-    EXPECT_TRUE(platform::FileExists(m_dir.Sub("desktop/Corvid5 Loomhall Kiro.desktop")));
-    EXPECT_FALSE(platform::FileExists(m_strInstall + "/log/" + LogFileName("Tidewell")));
-    EXPECT_EQ(ReadWholeFile(m_strInstall + "/TidewellKiroRun1"), ReadWholeFile(m_strExe));
 }

@@ -54,34 +54,13 @@ std::string WithoutDate(std::string strText) {
 
 }  // namespace
 
-// ---- Loading ----
-
-TEST_F(TideCfgTest, NoFileGivesAllDefaults) {
-    CTideCfg cfg(m_strIni);
-    EXPECT_EQ(m_strIni, cfg.m_strIniPath);
-    EXPECT_EQ("_listfile.txt", cfg.m_strListFileName);
-    EXPECT_EQ(80, cfg.m_nPort);
-    EXPECT_STREQ(kDefaultServerHost, cfg.m_strServer.c_str());
-    EXPECT_EQ(m_dir.Path(), cfg.m_strLocalBaseDir);
-    EXPECT_EQ("corvid5/version/studio/prod/master", cfg.m_strBaseUrl);
-    EXPECT_EQ("", cfg.m_strLinkAppendName);
-    EXPECT_EQ(5, cfg.m_nTimeCheckSpan);
-    EXPECT_EQ(0, cfg.m_nHttpsMode);
-    EXPECT_EQ(2, cfg.m_nRegistryMode);
-    EXPECT_EQ(1, cfg.m_bAlwaysRegistry);
-    EXPECT_EQ(1, cfg.m_bEncodeUrlUtf);
-    EXPECT_EQ("", cfg.m_strAllowFileType);
-    EXPECT_EQ(0, cfg.m_nRunLoomhallVersion);
-    EXPECT_EQ("", cfg.m_strLastSetupDate);
-    EXPECT_EQ(1, cfg.IsValidConfig());
-    EXPECT_FALSE(platform::FileExists(m_strIni));  // loading never creates the file
-}
-
+// Loading never creates the file; numbers read as atoi does (the transfer
+// count kept within its bounds); the fixed values ignore the file.
 TEST_F(TideCfgTest, NumbersReadAsAtoiDoes) {
     WriteIni(
         "[TIDE]\nSVR_PORT_NO=abc\nTIME_CHECK_SPAN=12abc\nSVR_HTTPS= -7\n"
         "ENCODE_URL_UTF=99999999999\nRUN_LOOMHALL_VERSION=-99999999999\n"
-        "PARALLEL_TRANSFERS=99\n");
+        "PARALLEL_TRANSFERS=99\nALWAYS_REGISTRY=0\nREGISTRY_MODE=0\n");
     CTideCfg cfg(m_strIni);
     EXPECT_EQ(kMaxParallelTransfers, cfg.m_nParallelTransfers);  // kept within its bounds
     EXPECT_EQ(0, cfg.m_nPort);
@@ -90,14 +69,12 @@ TEST_F(TideCfgTest, NumbersReadAsAtoiDoes) {
     EXPECT_EQ(INT_MAX, cfg.m_bEncodeUrlUtf);
     EXPECT_EQ(INT_MIN, cfg.m_nRunLoomhallVersion);
     EXPECT_EQ(-2, cfg.IsValidConfig());
-}
-
-TEST_F(TideCfgTest, FixedValuesIgnoreTheFile) {
-    WriteIni("[TIDE]\nALWAYS_REGISTRY=0\nREGISTRY_MODE=0\n");
-    CTideCfg cfg(m_strIni);
     EXPECT_EQ(1, cfg.m_bAlwaysRegistry);
     EXPECT_EQ(2, cfg.m_nRegistryMode);
     EXPECT_EQ(m_dir.Path(), cfg.m_strLocalBaseDir);
+    platform::DeleteFile(m_strIni);
+    EXPECT_EQ(1, CTideCfg(m_strIni).IsValidConfig());
+    EXPECT_FALSE(platform::FileExists(m_strIni));
 }
 
 TEST_F(TideCfgTest, SectionsAndKeysMatchRegardlessOfCase) {
