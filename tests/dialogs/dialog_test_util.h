@@ -1,12 +1,11 @@
-// Helpers shared by the dialog tests: an installation folder with its INI
-// file, and answering the modal windows that the code under test opens.
+// Helpers shared by the dialog tests: comparing paintings, an INI file that
+// passes the check, a stand-in tool, and answering the modal windows that the
+// code under test opens and runs itself.
 #pragma once
 
 #include <QApplication>
-#include <QEvent>
 #include <QImage>
 #include <QMessageBox>
-#include <QPaintEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -51,28 +50,6 @@ inline double DetailShare(const QImage& imgTwo, const QImage& imgOne, const QRec
     return dShare;
 }
 
-// Records the regions a widget is asked to paint.
-class CPaintRecorder : public QObject {
-public:
-    explicit CPaintRecorder(QWidget* pWidget) { pWidget->installEventFilter(this); }
-    QRegion TakeRegion() {
-        QRegion rgn = m_rgn;
-        m_rgn = QRegion();
-        return rgn;
-    }
-
-protected:
-    bool eventFilter(QObject* pObject, QEvent* pEvent) override {
-        if (pEvent->type() == QEvent::Paint)
-            m_rgn += static_cast<QPaintEvent*>(pEvent)->region();
-        return QObject::eventFilter(pObject, pEvent);
-    }
-
-private:
-    QRegion m_rgn;
-};
-
-// An INI file that passes the configuration check.
 inline std::string ValidIni(int nPort, const std::string& strExtra = "") {
     return "[TIDE]\r\nSVR_IP_ADDR=127.0.0.1\r\nSVR_PORT_NO=" + std::to_string(nPort) +
            "\r\nDOWNLOAD_BASE_URL=rel\r\nLIST_FILE_NAME=_listfile.txt\r\n"
@@ -80,8 +57,14 @@ inline std::string ValidIni(int nPort, const std::string& strExtra = "") {
            strExtra;
 }
 
+// The development tool's stand-in: writes "tool-started" next to itself
+// holding its first argument.
+inline const char* const kToolScript =
+    "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/tool-started.tmp\" && "
+    "mv \"$(dirname \"$0\")/tool-started.tmp\" \"$(dirname \"$0\")/tool-started\"\n";
+
 // Each time a modal window is on top, hands it to fn (once per window) until
-// the watcher is destroyed. Used for boxes that the code opens and runs itself.
+// the watcher is destroyed.
 class CModalWatcher {
 public:
     explicit CModalWatcher(std::function<void(QWidget*)> fn) : m_fn(std::move(fn)) {

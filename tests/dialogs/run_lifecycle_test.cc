@@ -1,7 +1,7 @@
-// The run's lifecycle in the window against a real nginx: Stop and Start
-// while a question is open, notices of an ended run, settings saved while a
-// run goes on, and closing while a listed program hangs. A whole update and
-// Cancel in the prompt are run on a real X server by the end-to-end tests.
+// The run's lifecycle in the window against a real nginx: Cancel in the
+// prompt, Stop and Start during a download and while a question is open,
+// notices of an ended run, settings saved while a run goes on, and closing
+// while a listed program hangs.
 #include <signal.h>
 
 #include <QElapsedTimer>
@@ -20,14 +20,6 @@
 #include "tests/dialogs/dialog_test_util.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/qt_test.h"
-
-namespace {
-
-const char* const kToolScript =
-    "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/tool-started.tmp\" && "
-    "mv \"$(dirname \"$0\")/tool-started.tmp\" \"$(dirname \"$0\")/tool-started\"\n";
-
-}  // namespace
 
 class RunLifecycleTest : public QObject {
     Q_OBJECT
@@ -72,30 +64,52 @@ private slots:
         m_pDir.reset();
     }
 
-    // Stop and Start while the update prompt is open: the window does not
-    // freeze, the old prompt closes, and the new run asks and finishes.
-    void startWhileAQuestionIsOpen() {
-        Serve({{"a.txt", "new a"}, {"Corvid@LoomhallKiro", kToolScript}});
+    // Cancel in the prompt leaves the window open and idle with nothing
+    // fetched. Start again; Stop and Start while its prompt is open (the
+    // window does not freeze, the old prompt closes); Stop during the next
+    // run's download and Start once more: that run finishes the update.
+    void cancelThenStopThenStartAgain() {
+        Serve({{"slow/a.bin", std::string(150000, 'a')},
+               {"b.txt", "b"},
+               {"Corvid@LoomhallKiro", kToolScript}});
         CQtFrontEnd frontEnd;
         CTideApp app(&frontEnd);
         CTideDlg* pDlg = frontEnd.CreateMainDialog(app);
         int nPrompts = 0;
         CModalWatcher watcher([&](QWidget* p) {
-            if (auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p)) {
-                if (++nPrompts == 1) {
-                    pDlg->OnButtonStop();
-                    pDlg->OnButtonStart();
-                } else {
-                    QTest::keyClick(pPrompt, Qt::Key_Return);
-                }
-            } else {
+            auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p);
+            if (pPrompt == nullptr) {
                 DismissBox(p, nullptr);
+            } else if (++nPrompts == 2) {
+                pDlg->OnButtonStop();
+                pDlg->OnButtonStart();
+            } else {
+                QTest::keyClick(pPrompt, nPrompts == 1 ? Qt::Key_Escape : Qt::Key_Return);
             }
         });
+        int nStage = 0;
+        bool bIdleAfterCancel = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (nStage == 0 && nPrompts == 1 && !pDlg->IsSyncRunning()) {
+                bIdleAfterCancel = pDlg->isVisible() && !platform::FileExists(m_strInstall + "/b.txt");
+                nStage = 1;
+                pDlg->OnButtonStart();
+            } else if (nStage == 1 &&
+                       platform::FileExists(m_strInstall + "/slow/.a.bin.tidewell-part")) {
+                nStage = 2;
+                pDlg->OnButtonStop();
+                pDlg->OnButtonStart();
+            }
+        });
+        poll.start(20);
+        QTimer::singleShot(60000, pDlg, [pDlg] { pDlg->OnOK(); });  // a hang fails, not waits
         pDlg->InitDialog(true);
         pDlg->DoModal();
-        QCOMPARE(nPrompts, 2);
-        QCOMPARE(ReadWholeFile(m_strInstall + "/a.txt"), std::string("new a"));
+        QVERIFY(bIdleAfterCancel);
+        QCOMPARE(nPrompts, 4);
+        QCOMPARE(ReadWholeFile(m_strInstall + "/slow/a.bin").size(), size_t(150000));
+        QCOMPARE(ReadWholeFile(m_strInstall + "/b.txt"), std::string("b"));
         QTRY_VERIFY_WITH_TIMEOUT(platform::FileExists(m_strInstall + "/tool-started"), 20000);
         frontEnd.Shutdown();
     }

@@ -2,6 +2,7 @@
 // and 2, and its painting at a device-pixel ratio of 2.
 #include <QTimer>
 #include <functional>
+#include <vector>
 
 #include "app/message_box.h"
 #include "controls/image_static.h"
@@ -26,41 +27,33 @@ class UpdatePromptTest : public QObject {
     }
 
 private slots:
-    void keyboardChooses() {
-        QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) { QTest::keyClick(&d, Qt::Key_Return); }),
-                 kIdYes);
-        QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) { QTest::keyClick(&d, Qt::Key_Space); }),
-                 kIdYes);
-        QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) {
-                     QTest::keyClick(&d, Qt::Key_Right);
-                     QCOMPARE(d.GetFocusIndex(), 1);
-                     QTest::keyClick(&d, Qt::Key_Return);
-                 }),
-                 kIdNo);
-        QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) {
-                     QTest::keyClick(&d, Qt::Key_Right);
-                     QTest::keyClick(&d, Qt::Key_Right);
-                     QTest::keyClick(&d, Qt::Key_Right);
-                     QCOMPARE(d.GetFocusIndex(), 2);
-                     QTest::keyClick(&d, Qt::Key_Left);
-                     QTest::keyClick(&d, Qt::Key_Right);
-                     QTest::keyClick(&d, Qt::Key_Enter);
-                 }),
-                 kIdCancel);
-        QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) {
-                     QTest::keyClick(&d, Qt::Key_Left);
-                     QCOMPARE(d.GetFocusIndex(), 0);
-                     QTest::keyClick(&d, Qt::Key_Escape);
-                 }),
-                 kIdCancel);
-    }
-
-    void mouseChooses() {
+    // Return, Space and Enter take the focused choice (Yes at first), the
+    // arrows move it without wrapping; Escape, and the "X", cancel.
+    void keysAndClicksChoose() {
+        const struct {
+            std::vector<Qt::Key> vecKeys;
+            int nAnswer;
+        } kCases[] = {
+            {{Qt::Key_Return}, kIdYes},
+            {{Qt::Key_Space}, kIdYes},
+            {{Qt::Key_Right, Qt::Key_Return}, kIdNo},
+            {{Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_Left, Qt::Key_Right,
+              Qt::Key_Enter},
+             kIdCancel},
+            {{Qt::Key_Left, Qt::Key_Return}, kIdYes},
+            {{Qt::Key_Escape}, kIdCancel},
+        };
+        for (const auto& c : kCases) {
+            QCOMPARE(RunWith([&c](CUpdateMessageBoxDlg& d) {
+                         for (Qt::Key nKey : c.vecKeys)
+                             QTest::keyClick(&d, nKey);
+                     }),
+                     c.nAnswer);
+        }
         QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) {
                      QTest::mouseClick(&d, Qt::LeftButton, {}, d.GetChoiceRect(1).center());
                  }),
                  kIdNo);
-        // The "X" static cancels.
         QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) {
                      QTest::mouseClick(d.GetCloseStatic(), Qt::LeftButton);
                  }),
