@@ -1,18 +1,16 @@
 // The main window: progress and step rules, the clicks and hovers on its
 // areas, the first-use settings, the end of a run for each code, its boxes,
-// and its painting: partial repaints from the cached face, sharp at a
-// device-pixel ratio of 2, and on its screen what it renders.
+// and its painting: sharp at a device-pixel ratio of 2, and on its screen
+// what it renders from its cached face.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QLineEdit>
-#include <QPaintEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
-#include <functional>
 #include <memory>
 
 #include "app/message_box.h"
@@ -42,20 +40,6 @@ int ClosedPort() {
     close(fd);
     return ntohs(addr.sin_port);
 }
-
-// Records the regions a widget is asked to paint.
-class CPaintRecorder : public QObject {
-public:
-    explicit CPaintRecorder(QWidget* pWidget) { pWidget->installEventFilter(this); }
-    QRegion m_rgn;
-
-protected:
-    bool eventFilter(QObject* pObject, QEvent* pEvent) override {
-        if (pEvent->type() == QEvent::Paint)
-            m_rgn += static_cast<QPaintEvent*>(pEvent)->region();
-        return QObject::eventFilter(pObject, pEvent);
-    }
-};
 
 }  // namespace
 
@@ -259,46 +243,6 @@ private slots:
             CreateTideMessageBox(nullptr, "x", "오류", kMbOk | kMbIconError));
         QCOMPARE(pError->buttons().size(), 1);
         QCOMPARE(TideMessageBoxAnswer(pError.get(), kMbOk), int(kIdOk));
-    }
-
-    // Centred on its screen; a hover, a status line and a progress step
-    // each repaint their own area from the cached face.
-    void centredAndRepaintsOnlyWhatChanged() {
-        CTideDlg* pDlg = MakeDialog(ValidIni(8080), false);
-        pDlg->InitDialog(false);
-        pDlg->move(37, 11);
-        pDlg->CenterOnStartScreen();
-        pDlg->show();
-        QVERIFY(QTest::qWaitForWindowExposed(pDlg));
-        QPoint ptOff = pDlg->frameGeometry().center() - pDlg->screen()->availableGeometry().center();
-        QVERIFY(ptOff.manhattanLength() <= 1);
-
-        CPaintRecorder recorder(pDlg);
-        QTest::mouseMove(pDlg, QPoint(400, 200));
-        QApplication::processEvents();
-        const int nFaceRenders = pDlg->GetFaceRenderCount();
-        const struct {
-            const char* pszName;
-            std::function<void()> fnChange;
-            QRect rcArea;
-        } kChanges[] = {
-            {"hover", [&] { QTest::mouseMove(pDlg, pDlg->GetCloseRect().center()); },
-             pDlg->GetCloseRect()},
-            {"hover ends", [&] { QTest::mouseMove(pDlg, QPoint(400, 200)); }, pDlg->GetCloseRect()},
-            {"status", [&] { pDlg->SetStatusText(QStringLiteral("서버로부터 파일 확인 중...")); },
-             pDlg->GetStatusTextRect()},
-            {"progress", [&] { pDlg->SetProgress(1, 3); }, pDlg->GetProgressRepaintRect()},
-            {"step", [&] { pDlg->AdvanceStage(); }, pDlg->GetStepRect()},
-        };
-        for (const auto& change : kChanges) {
-            recorder.m_rgn = QRegion();
-            change.fnChange();
-            (void)QTest::qWaitFor([&] { return !recorder.m_rgn.isEmpty(); });
-            QApplication::processEvents();
-            QVERIFY2(!recorder.m_rgn.isEmpty(), change.pszName);
-            QVERIFY2(change.rcArea.contains(recorder.m_rgn.boundingRect()), change.pszName);
-        }
-        QCOMPARE(pDlg->GetFaceRenderCount(), nFaceRenders);
     }
 
     // At a ratio of 2 text and artwork are drawn for the ratio: reduced, it

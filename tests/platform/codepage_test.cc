@@ -23,19 +23,13 @@ std::string PythonEncode(const CTempDir& dir, const std::string& strText,
 }  // namespace
 
 TEST(CodepageTest, Utf8Validation) {
-    EXPECT_TRUE(platform::IsValidUtf8(""));
-    EXPECT_TRUE(platform::IsValidUtf8("plain/ascii.dll,,,REG\r\n"));
-    EXPECT_TRUE(platform::IsValidUtf8("한글/파일.dll"));
-    EXPECT_TRUE(platform::IsValidUtf8("\xF0\x9F\x98\x80"));   // U+1F600
-    EXPECT_TRUE(platform::IsValidUtf8("\xF4\x8F\xBF\xBF"));   // U+10FFFF
-    EXPECT_FALSE(platform::IsValidUtf8("\xC7\xD1\xB1\xDB"));  // "한글" in code page 949
-    EXPECT_FALSE(platform::IsValidUtf8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(platform::IsValidUtf8("\xE0\x80\xAF"));      // overlong "/"
-    EXPECT_FALSE(platform::IsValidUtf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(platform::IsValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
-    EXPECT_FALSE(platform::IsValidUtf8("ok\xE2\x82"));        // cut short
-    EXPECT_FALSE(platform::IsValidUtf8("\x80"));
-    EXPECT_FALSE(platform::IsValidUtf8("\xFF"));
+    for (const char* psz : {"", "plain/ascii.dll,,,REG\r\n", "한글/파일.dll",
+                            "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF" /* U+10FFFF */})
+        EXPECT_TRUE(platform::IsValidUtf8(psz)) << psz;
+    for (const char* psz : {"\xC7\xD1\xB1\xDB" /* code page 949 */, "\xC0\xAF" /* overlong */,
+                            "\xE0\x80\xAF", "\xED\xA0\x80" /* surrogate */,
+                            "\xF4\x90\x80\x80" /* above U+10FFFF */, "ok\xE2\x82", "\x80", "\xFF"})
+        EXPECT_FALSE(platform::IsValidUtf8(psz)) << psz;
 }
 
 TEST(CodepageTest, Cp949ToUtf8MatchesPython) {

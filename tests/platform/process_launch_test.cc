@@ -114,19 +114,6 @@ TEST_F(ProcessHandleTest, WaitSeesTheEndOfAProgramThatWasKilled) {
     EXPECT_EQ(process.Wait(5000), CProcess::WaitResult::kEnded);
 }
 
-TEST_F(ProcessHandleTest, HandleMovesWithItsProgram) {
-    std::string strScript = WriteScript(m_dir, "quick.sh", "exit 3\n");
-    CProcess first = platform::StartProcess(strScript, {});
-    ASSERT_TRUE(first.IsValid());
-    int nPid = first.GetPid();
-    CProcess second(std::move(first));
-    EXPECT_FALSE(first.IsValid());  // NOLINT(bugprone-use-after-move): the moved-from state
-    EXPECT_EQ(second.GetPid(), nPid);
-    CProcess third;
-    third = std::move(second);
-    EXPECT_EQ(third.Wait(-1), CProcess::WaitResult::kEnded);
-}
-
 TEST_F(ProcessHandleTest, FindsProgramsOnPathAndMakesFilesExecutable) {
     EXPECT_FALSE(platform::FindProgramInPath("sh").empty());
     EXPECT_EQ(platform::FindProgramInPath("tidewell-no-such-program"), "");
