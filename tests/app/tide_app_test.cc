@@ -236,3 +236,9 @@ TEST_F(ProcessTest, RunCopyModeWritesLogFoldersAndShortcuts) {
     ASSERT_TRUE(platform::ListDirectory(m_strInstall + "/temp", &entries));
     EXPECT_TRUE(entries.empty());
 }
+
+TEST_F(ProcessTest, ResourceModeCreatesNoShortcuts) {
+    ASSERT_EQ(Run("3 dll,ocx"), 1);
+    EXPECT_TRUE(platform::FileExists(m_strInstall + "/log/" + LogFileName("Tidewell_3")));
+    EXPECT_FALSE(platform::FileExists(m_dir.Sub("desktop/Corvid5 Loomhall Kiro.desktop")));
+}

@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <functional>
 #include <memory>
 
 #include "app/message_box.h"
@@ -40,6 +42,20 @@ int ClosedPort() {
     close(fd);
     return ntohs(addr.sin_port);
 }
+
+// Records the regions a widget is asked to paint.
+class CPaintRecorder : public QObject {
+public:
+    explicit CPaintRecorder(QWidget* pWidget) { pWidget->installEventFilter(this); }
+    QRegion m_rgn;
+
+protected:
+    bool eventFilter(QObject* pObject, QEvent* pEvent) override {
+        if (pEvent->type() == QEvent::Paint)
+            m_rgn += static_cast<QPaintEvent*>(pEvent)->region();
+        return QObject::eventFilter(pObject, pEvent);
+    }
+};
 
 }  // namespace
 
@@ -243,6 +259,35 @@ private slots:
             CreateTideMessageBox(nullptr, "x", "오류", kMbOk | kMbIconError));
         QCOMPARE(pError->buttons().size(), 1);
         QCOMPARE(TideMessageBoxAnswer(pError.get(), kMbOk), int(kIdOk));
+    }
+
+    // Centred on its screen; a hover, a status line, a progress step and a
+    // stage each repaint only their own area, from the cached face.
+    void centredAndRepaintsOnlyWhatChanged() {
+        CTideDlg* pDlg = MakeDialog(ValidIni(8080));
+        pDlg->move(37, 11);
+        pDlg->CenterOnStartScreen();
+        QPoint ptOff = pDlg->frameGeometry().center() - pDlg->screen()->availableGeometry().center();
+        QVERIFY(ptOff.manhattanLength() <= 1);
+        CPaintRecorder recorder(pDlg);
+        QTest::mouseMove(pDlg, QPoint(400, 200));
+        QApplication::processEvents();
+        const int nFaceRenders = pDlg->GetFaceRenderCount();
+        const std::pair<std::function<void()>, QRect> kChanges[] = {
+            {[&] { QTest::mouseMove(pDlg, pDlg->GetCloseRect().center()); }, pDlg->GetCloseRect()},
+            {[&] { QTest::mouseMove(pDlg, QPoint(400, 200)); }, pDlg->GetCloseRect()},
+            {[&] { pDlg->SetStatusText(QStringLiteral("a.txt")); }, pDlg->GetStatusTextRect()},
+            {[&] { pDlg->SetProgress(1, 3); }, pDlg->GetProgressRepaintRect()},
+            {[&] { pDlg->AdvanceStage(); }, pDlg->GetStepRect()},
+        };
+        for (const auto& [fnChange, rcArea] : kChanges) {
+            recorder.m_rgn = QRegion();
+            fnChange();
+            QVERIFY(QTest::qWaitFor([&] { return !recorder.m_rgn.isEmpty(); }));
+            QApplication::processEvents();
+            QVERIFY(rcArea.contains(recorder.m_rgn.boundingRect()));
+        }
+        QCOMPARE(pDlg->GetFaceRenderCount(), nFaceRenders);
     }
 
     // At a ratio of 2 text and artwork are drawn for the ratio: reduced, it
