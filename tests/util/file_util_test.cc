@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -14,25 +15,20 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 bool IsDir(const std::string& strPath) {
-    struct stat st {};
-    return lstat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return fs::is_directory(fs::symlink_status(strPath));
 }
-
 bool Exists(const std::string& strPath) {
-    struct stat st {};
-    return lstat(strPath.c_str(), &st) == 0;
+    return fs::exists(fs::symlink_status(strPath));
 }
-
+bool IsEmptyDir(const std::string& strPath) {
+    return IsDir(strPath) && fs::is_empty(strPath);
+}
 mode_t ModeOf(const std::string& strPath) {
     struct stat st {};
-    if (lstat(strPath.c_str(), &st) != 0)
-        return static_cast<mode_t>(-1);
-    return st.st_mode & 07777;
-}
-
-bool IsEmptyDir(const std::string& strPath) {
-    return IsDir(strPath) && RunShell("test -z \"$(ls -A '" + strPath + "')\"") == 0;
+    return lstat(strPath.c_str(), &st) == 0 ? st.st_mode & 07777 : static_cast<mode_t>(-1);
 }
 
 // Permission bits do not bind root, so as root the body runs in a child
@@ -55,38 +51,27 @@ int RunUnprivileged(const std::string& strOwnDir, const std::function<int()>& fn
     return WEXITSTATUS(nStatus);
 }
 
-// Restores the working folder when a relative-path test ends.
+// Restores the working folder and the mask (new folders get the usual
+// mode whatever the runner's mask) when a test ends.
 class CWorkDirGuard {
 public:
-    explicit CWorkDirGuard(const std::string& strDir) {
-        if (getcwd(m_szOld, sizeof(m_szOld)) == nullptr)
-            m_szOld[0] = '\0';
-        m_bOk = chdir(strDir.c_str()) == 0;
+    explicit CWorkDirGuard(const std::string& strDir)
+        : m_strOld(fs::current_path().string()), m_nOldMask(umask(022)) {
+        fs::current_path(strDir);
     }
     ~CWorkDirGuard() {
-        if (m_szOld[0] != '\0' && chdir(m_szOld) != 0)
-            perror("chdir");
+        fs::current_path(m_strOld);
+        umask(m_nOldMask);
     }
-    bool Ok() const { return m_bOk; }
 
 private:
-    char m_szOld[4096] = {};
-    bool m_bOk = false;
-};
-
-// Keeps new folders at the usual mode whatever the test runner's mask.
-class CUmaskGuard {
-public:
-    CUmaskGuard() : m_nOld(umask(022)) {}
-    ~CUmaskGuard() { umask(m_nOld); }
-
-private:
-    mode_t m_nOld;
+    std::string m_strOld;
+    mode_t m_nOldMask;
 };
 
 TEST(CreateDirectoryGrantAccess, CreatesWithNormalPermissionsAndReportsErrors) {
     CTempDir tmp;
-    CUmaskGuard mask;
+    CWorkDirGuard cwd(tmp.Path());
     unsigned dwError = 99;
     std::string strDir = tmp.Sub("made");
     EXPECT_TRUE(CFileUtil::CreateDirectory_GrantAccess(strDir, &dwError));
@@ -107,9 +92,7 @@ TEST(CreateDirectoryGrantAccess, CreatesWithNormalPermissionsAndReportsErrors) {
 // from the working folder; blank or separatorless paths are refused.
 TEST(CreateDirectories, MakesTheChainButNotTheFile) {
     CTempDir tmp;
-    CUmaskGuard mask;
     CWorkDirGuard cwd(tmp.Path());
-    ASSERT_TRUE(cwd.Ok());
     std::string strLong = tmp.Path();
     for (int i = 0; i < 40; ++i)
         strLong += "/component" + std::to_string(100 + i);  // beyond the old length limit
