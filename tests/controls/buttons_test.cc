@@ -160,6 +160,9 @@ private slots:
     void CheckBoxTogglesOncePerReleaseInside() {
         CQuenbyDesignerFlatCheckBox box(QStringLiteral(u"URL 인코딩(UTF8)."), nullptr);
         box.resize(100, 20);
+        box.SetBoxRight(true);
+        QCOMPARE(box.GetBoxRect().right(), 99);
+        box.SetBoxRight(false);
         const QImage imgOff = Grab(box);
         QVERIFY(ShowActive(box));
         QSignalSpy spy(&box, &CQuenbyDesignerFlatCheckBox::clicked);

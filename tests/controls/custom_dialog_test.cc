@@ -31,6 +31,8 @@ private slots:
         QVERIFY(dlg.GetCaptionButtonRect(Dlg::kCmdMinimize).left() < nMaximize);
         dlg.SetCaption(QStringLiteral(u"환경설정 ") + QString(80, QChar('x')));
         QVERIFY(dlg.GetTitleRect().right() < nMaximize);  // the title ends before them
+        dlg.SetCaptionButtons(false, true);
+        QCOMPARE(dlg.GetCaptionButtonRect(Dlg::kCmdMinimize), QRect());
 
         bool bMinimizeSeen = true;
         QTimer::singleShot(0, &dlg, [&] {
@@ -53,14 +55,14 @@ private slots:
             QPoint pt;
             int nHit;
         } kCases[] = {
-            {&fixed, {1, 1}, Dlg::kHtCaption},        {&fixed, {200, 25}, Dlg::kHtClient},
-            {&fixed, {0, 0}, Dlg::kHtBorder},         {&fixed, {399, 150}, Dlg::kHtBorder},
-            {&fixed, {500, 150}, Dlg::kHtNowhere},    {&sizable, {0, 0}, Dlg::kHtTopLeft},
-            {&sizable, {24, 2}, Dlg::kHtTopLeft},     {&sizable, {3, 24}, Dlg::kHtTopLeft},
-            {&sizable, {25, 3}, Dlg::kHtTop},         {&sizable, {376, 1}, Dlg::kHtTopRight},
-            {&sizable, {398, 100}, Dlg::kHtRight},    {&sizable, {0, 276}, Dlg::kHtBottomLeft},
-            {&sizable, {200, 297}, Dlg::kHtBottom},   {&sizable, {380, 298}, Dlg::kHtBottomRight},
-            {&sizable, {1, 100}, Dlg::kHtLeft},       {&sizable, {200, 4}, Dlg::kHtCaption},
+            {&fixed, {1, 1}, Dlg::kHtCaption},      {&fixed, {200, 25}, Dlg::kHtClient},
+            {&fixed, {0, 0}, Dlg::kHtBorder},       {&fixed, {399, 150}, Dlg::kHtBorder},
+            {&fixed, {500, 150}, Dlg::kHtNowhere},  {&sizable, {0, 0}, Dlg::kHtTopLeft},
+            {&sizable, {24, 2}, Dlg::kHtTopLeft},   {&sizable, {3, 24}, Dlg::kHtTopLeft},
+            {&sizable, {25, 3}, Dlg::kHtTop},       {&sizable, {376, 1}, Dlg::kHtTopRight},
+            {&sizable, {398, 100}, Dlg::kHtRight},  {&sizable, {0, 276}, Dlg::kHtBottomLeft},
+            {&sizable, {200, 297}, Dlg::kHtBottom}, {&sizable, {380, 298}, Dlg::kHtBottomRight},
+            {&sizable, {1, 100}, Dlg::kHtLeft},     {&sizable, {200, 4}, Dlg::kHtCaption},
             {&sizable, {4, 100}, Dlg::kHtClient},
         };
         for (const auto& c : kCases) {

@@ -8,6 +8,7 @@
 #include "controls/corvid_theme.h"
 #include "controls/flx_combo.h"
 #include "controls/flx_edit.h"
+#include "controls/flx_group_box.h"
 #include "controls/image_progress.h"
 #include "controls/image_static.h"
 #include "controls/resources.h"
@@ -89,6 +90,36 @@ private slots:
         label.SetText(QStringLiteral("\n\nSize \"(MB)\"\n"));
         QCOMPARE(label.GetLines(), QStringList({"Size ", "(MB)"}));
         QCOMPARE(label.GetText(), QStringLiteral("\n\nSize \"(MB)\"\n"));
+    }
+
+    // The text leaves room for the picture and the margins whatever its
+    // alignment; mode 1 sizes the label to the picture and its frame. A
+    // group box lets clicks through and breaks its frame only for a caption.
+    void LabelPictureAndGroupBox() {
+        CImageStaticCtrl label(QStringLiteral(u"서버 IP 주소 :"), nullptr);
+        label.resize(200, 20);
+        label.SetMargin(4);
+        QImage img(16, 16, QImage::Format_ARGB32);
+        img.fill(Qt::red);
+        label.SetImage(img, 0, -1);
+        int nPrevious = 4 + 16;  // margin and picture
+        for (int nAlign : {CImageStaticCtrl::kAlignLeft, CImageStaticCtrl::kAlignCenter,
+                           CImageStaticCtrl::kAlignRight}) {
+            label.SetAlign(nAlign);
+            QVERIFY(label.GetLinePosition(0).x() > nPrevious);
+            nPrevious = label.GetLinePosition(0).x();
+        }
+        label.SetFrame(true);
+        label.SetImage(img, 1, -1);
+        QCOMPARE(label.size(), QSize(18, 18));
+
+        CCorvidFlxGroupBox box(QStringLiteral(u"서버"), nullptr), bare;
+        box.resize(200, 100);
+        bare.resize(50, 40);
+        QVERIFY(box.testAttribute(Qt::WA_TransparentForMouseEvents));
+        QVERIFY(!box.GetCaptionRect().isEmpty());
+        QVERIFY(bare.GetCaptionRect().isEmpty());
+        QVERIFY(Grab(box) != Grab(bare).scaled(200, 100));
     }
 
     // A separator from a layout comes one pixel high with a frame; a label's
@@ -175,9 +206,9 @@ private slots:
             int nSlices;
             bool bRight;
         } kCases[] = {
-            {0, false, 0, false},    {1, true, 0, false},      {2, true, 8, false},
-            {98, true, 680, false},  {99, true, 686, false},   {100, true, 686, true},
-            {-5, false, 0, false},   {101, false, 0, false},
+            {0, false, 0, false},   {1, true, 0, false},    {2, true, 8, false},
+            {98, true, 680, false}, {99, true, 686, false}, {100, true, 686, true},
+            {-5, false, 0, false},  {101, false, 0, false},
         };
         for (const auto& c : kCases) {
             CSliceProgressBar bar;

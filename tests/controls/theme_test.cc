@@ -37,9 +37,9 @@ private slots:
         QCOMPARE(theme.GetColor(1), QColor(0, 255, 0));
         QCOMPARE(theme.GetColor(21), QColor(0, 1, 255));
         QCOMPARE(theme.GetColorCount(), plain.GetColorCount());
-        std::map<std::string, std::string> mapBad = {
-            {"window_backcolor", "RGB(a,b,c)"}, {"dialog_backcolor", "nothex"},
-            {"dialog_forecolor", ""}};
+        std::map<std::string, std::string> mapBad = {{"window_backcolor", "RGB(a,b,c)"},
+                                                     {"dialog_backcolor", "nothex"},
+                                                     {"dialog_forecolor", ""}};
         CCorvidTheme bad;
         bad.SetTheme(false, &mapBad);
         for (int nId : {0, 1, 20})
@@ -87,6 +87,7 @@ private slots:
         QCOMPARE(pFont, mgr.GetFont(QStringLiteral("Arial"), 10, 1, 1, 0, 0, 0, 0));
         QCOMPARE(CResourceManager::GetFontText(pFont, 10), QStringLiteral("Arial,10,1,1,0,0"));
         QVERIFY(mgr.GetFontFromText(QStringLiteral("Arial,10,1,1")) == nullptr);
+        QCOMPARE(CResourceManager::GetFontText(nullptr, 9), QString());
         // Without a size the points come from the pixel height.
         const QFont* pSized = mgr.GetFont(QStringLiteral("Arial"), 9, 0);
         QCOMPARE(CResourceManager::GetFontText(pSized, 0),

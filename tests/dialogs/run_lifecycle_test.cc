@@ -92,7 +92,8 @@ private slots:
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             if (nStage == 0 && nPrompts == 1 && !pDlg->IsSyncRunning()) {
-                bIdleAfterCancel = pDlg->isVisible() && !platform::FileExists(m_strInstall + "/b.txt");
+                bIdleAfterCancel =
+                    pDlg->isVisible() && !platform::FileExists(m_strInstall + "/b.txt");
                 nStage = 1;
                 pDlg->OnButtonStart();
             } else if (nStage == 1 &&

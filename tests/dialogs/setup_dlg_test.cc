@@ -34,9 +34,9 @@ private slots:
         CXSetupDlg dlg(&cfg);
         dlg.show();
         const std::pair<int, const char*> kTexts[] = {
-            {CXSetupDlg::kIdServer, "127.0.0.1"},   {CXSetupDlg::kIdPort, "8080"},
-            {CXSetupDlg::kIdBaseUrl, "rel"},        {CXSetupDlg::kIdListFile, "_listfile.txt"},
-            {CXSetupDlg::kIdSpan, "5"},             {CXSetupDlg::kIdAllowTypes, "dll,ocx"}};
+            {CXSetupDlg::kIdServer, "127.0.0.1"}, {CXSetupDlg::kIdPort, "8080"},
+            {CXSetupDlg::kIdBaseUrl, "rel"},      {CXSetupDlg::kIdListFile, "_listfile.txt"},
+            {CXSetupDlg::kIdSpan, "5"},           {CXSetupDlg::kIdAllowTypes, "dll,ocx"}};
         for (const auto& [nId, pszText] : kTexts)
             QCOMPARE(Edit(dlg, nId)->text(), QString::fromUtf8(pszText));
         QCOMPARE(Edit(dlg, CXSetupDlg::kIdLocalDir)->text(), QString::fromStdString(dir.Path()));

@@ -222,8 +222,8 @@ private slots:
         const struct {
             int bResourceMode, nCode;
             bool bCloses, bTool;
-        } kCases[] = {{0, 2, false, false}, {0, 3, false, false}, {0, 0, true, true},
-                      {1, 3, true, false}};
+        } kCases[] = {
+            {0, 2, false, false}, {0, 3, false, false}, {0, 0, true, true}, {1, 3, true, false}};
         for (const auto& c : kCases) {
             CTideDlg* pDlg = MakeDialog(ValidIni(8080));
             m_pApp->m_bResourceMode = c.bResourceMode;
@@ -267,7 +267,8 @@ private slots:
         CTideDlg* pDlg = MakeDialog(ValidIni(8080));
         pDlg->move(37, 11);
         pDlg->CenterOnStartScreen();
-        QPoint ptOff = pDlg->frameGeometry().center() - pDlg->screen()->availableGeometry().center();
+        QPoint ptOff =
+            pDlg->frameGeometry().center() - pDlg->screen()->availableGeometry().center();
         QVERIFY(ptOff.manhattanLength() <= 1);
         CPaintRecorder recorder(pDlg);
         QTest::mouseMove(pDlg, QPoint(400, 200));
@@ -303,9 +304,9 @@ private slots:
         QImage imgReduced =
             imgTwo.scaled(imgOne.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         QVERIFY(DifferentShare(imgReduced, imgOne, imgOne.rect()) < 0.01);
-        for (const QRect& rc : {pDlg->GetCloseRect(), pDlg->GetSetupRect(),
-                                pDlg->GetStartStopRect(), pDlg->GetStatusTextRect(),
-                                pDlg->GetStepRect(), QRect(350, 130, 100, 100)}) {
+        for (const QRect& rc :
+             {pDlg->GetCloseRect(), pDlg->GetSetupRect(), pDlg->GetStartStopRect(),
+              pDlg->GetStatusTextRect(), pDlg->GetStepRect(), QRect(350, 130, 100, 100)}) {
             QVERIFY2(DetailShare(imgTwo, imgOne, rc) > 0.02,
                      qPrintable(QStringLiteral("%1,%2").arg(rc.x()).arg(rc.y())));
         }

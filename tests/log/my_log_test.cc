@@ -216,7 +216,7 @@ TEST_F(MyLogTest, RetentionByName) {
         "Tidewell_20240306.log",     "Tidewell_20240314.log",
         "Tidewell_ABCDEFGH.log",      // letters sort after digits
         "Tidewell_abc_20240301.log",  // another prefix
-        "Other_20240301.log",        "tidewell_20240301.log",     "Tidewell_20240301.LOG",
+        "Other_20240301.log",        "tidewell_20240301.log", "Tidewell_20240301.LOG",
         "Tidewell_2024030.log",      "Tidewell_20240301.txt",
     };
     for (const char* psz : apszDeleted)
@@ -237,6 +237,7 @@ TEST_F(MyLogTest, RetentionByName) {
     m_tmp.WriteFile("log/Tidewell_19990101.log", "x\n");
     EXPECT_EQ(pLog->SetKeepDays(0), 0);
     EXPECT_EQ(pLog->SetKeepDays(-3), 0);
+    EXPECT_EQ(pLog->GetKeepDays(), -3);
     EXPECT_TRUE(Exists("Tidewell_19990101.log"));
 }
 
@@ -344,7 +345,10 @@ TEST_F(MyLogTest, DumpFormats) {
         std::string strData;
         std::string strOut;
     } kCases[] = {
-        {'A', 2, std::string("Hello {}~\0\x1f\x7f\x80\xff" "09Az }", 20),
+        {'A', 2,
+         std::string("Hello {}~\0\x1f\x7f\x80\xff"
+                     "09Az }",
+                     20),
          head("INFO ", 20) +
              "0000    48656c6c  6f207b7d  7e001f7f  80ff3039    |Hello {}......09|\n"
              "0016    417a207d                                  |Az }            |\n" +
@@ -358,7 +362,11 @@ TEST_F(MyLogTest, DumpFormats) {
          head("DEBUG", 2) + "0000    4142                                      |              |\n" +
              kRule68 + "\n\n"},
         {'A', 3, "", head("WARN ", 0) + kRule68 + "\n\n"},
-        {'H', 1, std::string("AB\0\x1f \x7e\x7f\x9f\xB0\xA1" "12345\xC7\xD1" "67\xBF", 20),
+        {'H', 1,
+         std::string("AB\0\x1f \x7e\x7f\x9f\xB0\xA1"
+                     "12345\xC7\xD1"
+                     "67\xBF",
+                     20),
          kHexHead +
              "00000000: 41 42 00 1F 20 7E 7F 9F B0 A1 31 32 33 34 35 C7 :  AB.. ~..\xB0\xA1"
              "12345\n"
@@ -395,7 +403,8 @@ TEST_F(MyLogTest, DumpFormats) {
     std::vector<std::string> lines = SplitLines(ReadWholeFile(Today()));
     ASSERT_EQ(lines.size(), 4u + 627u + 2u);
     EXPECT_EQ(lines[4 + 624].substr(0, 6), "9984  ");
-    EXPECT_EQ(lines[4 + 626], "0016    61                                        |a               |");
+    EXPECT_EQ(lines[4 + 626],
+              "0016    61                                        |a               |");
 }
 
 // Writers on several threads, while the first size check moves a full file

@@ -23,8 +23,8 @@ std::string PythonEncode(const CTempDir& dir, const std::string& strText,
 }  // namespace
 
 TEST(CodepageTest, Utf8Validation) {
-    for (const char* psz : {"", "plain/ascii.dll,,,REG\r\n", "한글/파일.dll",
-                            "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF" /* U+10FFFF */})
+    for (const char* psz : {"", "plain/ascii.dll,,,REG\r\n", "한글/파일.dll", "\xF0\x9F\x98\x80",
+                            "\xF4\x8F\xBF\xBF" /* U+10FFFF */})
         EXPECT_TRUE(platform::IsValidUtf8(psz)) << psz;
     for (const char* psz : {"\xC7\xD1\xB1\xDB" /* code page 949 */, "\xC0\xAF" /* overlong */,
                             "\xE0\x80\xAF", "\xED\xA0\x80" /* surrogate */,

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/folder_lock.h"
 #include "platform/process.h"
@@ -88,9 +89,13 @@ TEST_F(ProcessHandleTest, ClosingTheHandleLeavesTheProgramRunningAndNoChildBehin
     std::string strPidFile = m_dir.Sub("pid");
     std::string strScript =
         WriteScript(m_dir, "sleeper.sh", "echo $$ > '" + strPidFile + "'\nexec sleep 30\n");
-    CProcess process = platform::StartProcess(strScript, {});
-    ASSERT_TRUE(process.IsValid());
-    int nPid = process.GetPid();
+    CProcess started = platform::StartProcess(strScript, {});
+    ASSERT_TRUE(started.IsValid());
+    int nPid = started.GetPid();
+    CProcess process;
+    process = std::move(started);     // the handle moves with its program
+    EXPECT_FALSE(started.IsValid());  // NOLINT(bugprone-use-after-move): the moved-from state
+    EXPECT_EQ(process.GetPid(), nPid);
     EXPECT_EQ(process.Wait(100), CProcess::WaitResult::kTimeout);
     ASSERT_TRUE(WaitForFile(strPidFile, 5000));
     EXPECT_EQ(std::stoi(ReadWholeFile(strPidFile)), nPid);

@@ -114,7 +114,8 @@ TEST_F(SockUtilTest, FramesGoOutBehindAnEightDigitLength) {
         EXPECT_EQ(CSockUtil::SendDataTcpSocket(pair.m_fdA, 0, c.nLength, c.pszData), c.nResult);
         EXPECT_EQ(Drain(pair.m_fdB, 100), c.pszWire) << c.nLength;
     }
-    EXPECT_TRUE(m_log.Has("ERROR", "CSockUtil::SendDataTcpSocket> Invalid Data Length = 100000000"));
+    EXPECT_TRUE(
+        m_log.Has("ERROR", "CSockUtil::SendDataTcpSocket> Invalid Data Length = 100000000"));
 }
 
 // What arrives (the sender closing after it when asked) and the result: the
@@ -247,9 +248,9 @@ TEST_F(SockUtilTest, Udp) {
     char buf[64] = {};
     std::string strFrom;
     int nFromPort = 0;
-    EXPECT_EQ(CSockUtil::RecvUdpSocketTimeout(receiver.m_fd, 5, sizeof(buf), buf, &strFrom,
-                                              &nFromPort),
-              5);
+    EXPECT_EQ(
+        CSockUtil::RecvUdpSocketTimeout(receiver.m_fd, 5, sizeof(buf), buf, &strFrom, &nFromPort),
+        5);
     EXPECT_EQ(std::string(buf, 5), "hello");
     EXPECT_EQ(strFrom, "127.0.0.1");
     EXPECT_EQ(nFromPort, sender.m_nPort);

@@ -16,12 +16,12 @@ TEST(SplitString, SeparatorsQuotesAndBackslashes) {
         {" ", "   ", {}},
         {",", " x ,y", {" x ", "y"}},  // not trimmed beyond separators
         {" ", "3 \"dll, ocx\" z", {"3", "dll, ocx", "z"}},
-        {" ", "a \"\" b", {"a", "", "b"}},     // empty quotes count
-        {" ", "ab\"c d\"e", {"ab", "c d", "e"}},  // a quote ends a pending token
-        {" ", "a \"b c", {"a", "b c"}},         // an unclosed quote keeps the rest
+        {" ", "a \"\" b", {"a", "", "b"}},         // empty quotes count
+        {" ", "ab\"c d\"e", {"ab", "c d", "e"}},   // a quote ends a pending token
+        {" ", "a \"b c", {"a", "b c"}},            // an unclosed quote keeps the rest
         {" ", "\"a\\\" b\" c", {"a\\\" b", "c"}},  // protects inside quotes and stays
-        {" ", "a\\ b", {"a\\", "b"}},             // outside quotes it is plain
-        {" ", "\"x\\", {"x\\"}},                  // a trailing backslash is safe
+        {" ", "a\\ b", {"a\\", "b"}},              // outside quotes it is plain
+        {" ", "\"x\\", {"x\\"}},                   // a trailing backslash is safe
     };
     for (const auto& c : kCases) {
         V vec{"keep"};

@@ -125,8 +125,12 @@ protected:
         ASSERT_EQ(RunShell("set -e; cd '" + s_pDir->Sub("src") +
                            "'; mkdir empty_dir; head -c 600000 /dev/urandom > docs/random.bin;"
                            " chmod 755 bin/tool.sh; chmod 444 bin/locked.txt;"
-                           " touch -d @" + std::to_string(kReadmeTime) + " readme.txt;"
-                           " touch -d @" + std::to_string(kToolTime) + " bin/tool.sh;"
+                           " touch -d @" +
+                           std::to_string(kReadmeTime) +
+                           " readme.txt;"
+                           " touch -d @" +
+                           std::to_string(kToolTime) +
+                           " bin/tool.sh;"
                            " zip -q -r -0 ../iz_stored.zip .; zip -q -r -9 ../iz_deflated.zip .;"
                            " zip -q -r -X ../iz_no_extra.zip .;"
                            " zip -q -P secret ../iz_encrypted.zip readme.txt;"
