@@ -2,15 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QKeyEvent>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <algorithm>
 #include <memory>
 
 #include "app/tide_app.h"
-#include "controls/resource_manager.h"
-#include "controls/resources.h"
 #include "dialogs/tide_dlg.h"
 #include "dialogs/tide_message_box.h"
 #include "dialogs/update_prompt_dlg.h"
@@ -26,24 +22,8 @@ constexpr double kMaxDifferentShare = 0.03;
 // than offscreen, and its button row sits that much lower.
 constexpr int kMaxButtonGrowth = 4;
 
-std::string SizeText(const QImage& img) {
-    return std::to_string(img.width()) + "x" + std::to_string(img.height());
-}
-
-std::string ShareVerdict(double dShare) {
-    if (dShare <= kMaxDifferentShare)
-        return "";
-    return std::to_string(static_cast<int>(dShare * 1000 + 0.5) / 10.0).substr(0, 5) +
-           " % of the pixels differ";
-}
-
-}  // namespace
-
-double DifferentShare(const QImage& a, const QImage& b, QRect rc) {
-    if (a.size() != b.size())
-        return 1.0;
-    if (rc.isEmpty())
-        rc = a.rect();
+// Share of the pixels in rc that differ visibly.
+double DifferentShare(const QImage& a, const QImage& b, const QRect& rc) {
     QImage imgA = a.convertToFormat(QImage::Format_RGB32);
     QImage imgB = b.convertToFormat(QImage::Format_RGB32);
     long nDifferent = 0;
@@ -58,36 +38,26 @@ double DifferentShare(const QImage& a, const QImage& b, QRect rc) {
     return static_cast<double>(nDifferent) / (static_cast<double>(rc.width()) * rc.height());
 }
 
+std::string Verdict(double dShare) {
+    return dShare <= kMaxDifferentShare ? "" : std::to_string(dShare * 100) + " % of the pixels differ";
+}
+
+std::string SizeText(const QImage& img) {
+    return std::to_string(img.width()) + "x" + std::to_string(img.height());
+}
+
+}  // namespace
+
 Check Matches(const QImage& imgRef, const QRect& rc) {
     return [imgRef, rc](const QImage& img) -> std::string {
         if (img.size() != imgRef.size())
             return "window is " + SizeText(img) + ", expected " + SizeText(imgRef);
-        return ShareVerdict(DifferentShare(img, imgRef, rc));
+        return Verdict(DifferentShare(img, imgRef, rc.isEmpty() ? img.rect() : rc));
     };
 }
 
-Check AllOf(std::vector<Check> vecChecks) {
-    return [vecChecks](const QImage& img) -> std::string {
-        for (const Check& check : vecChecks) {
-            std::string strWrong = check(img);
-            if (!strWrong.empty())
-                return strWrong;
-        }
-        return "";
-    };
-}
-
-QImage PromptFace(const std::vector<int>& vecKeys, const QPoint& ptPointer) {
+QImage PromptFace() {
     CUpdateMessageBoxDlg dlg;
-    for (int nKey : vecKeys) {
-        QKeyEvent press(QEvent::KeyPress, nKey, Qt::NoModifier);
-        QApplication::sendEvent(&dlg, &press);
-    }
-    if (ptPointer.x() >= 0) {
-        QMouseEvent move(QEvent::MouseMove, QPointF(ptPointer), QPointF(ptPointer), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&dlg, &move);
-    }
     return dlg.Render();
 }
 
@@ -119,11 +89,10 @@ Check MatchesBox(const BoxFace& face) {
         int nSplit = face.vecButtons.front().top() - 1;
         QRect rcText(0, 0, imgRef.width(), nSplit);
         QRect rcButtons(0, nSplit, imgRef.width(), imgRef.height() - nSplit);
-        double dText = DifferentShare(img.copy(rcText), imgRef.copy(rcText));
-        double dButtons =
-            DifferentShare(img.copy(rcButtons.translated(0, nGrowth)), imgRef.copy(rcButtons));
-        return ShareVerdict((dText * rcText.height() + dButtons * rcButtons.height()) /
-                            imgRef.height());
+        double dText = DifferentShare(img, imgRef, rcText);
+        double dButtons = DifferentShare(img.copy(rcButtons.translated(0, nGrowth)), imgRef.copy(rcButtons),
+                                         QRect(QPoint(0, 0), rcButtons.size()));
+        return Verdict((dText * rcText.height() + dButtons * rcButtons.height()) / imgRef.height());
     };
 }
 
@@ -137,31 +106,24 @@ MainFace RenderMain() {
     MainFace face;
     face.img = dlg.Render();
     face.rcStartStop = dlg.GetStartStopRect();
-    face.rcBar = dlg.GetBarRect();
     face.rcClose = dlg.GetCloseRect();
-    int nRowTop =
-        std::min({face.rcStartStop.top(), dlg.GetSetupRect().top(), dlg.GetStatusRect().top()});
+    int nRowTop = std::min({face.rcStartStop.top(), dlg.GetSetupRect().top(), dlg.GetStatusRect().top()});
     face.rcArtwork = QRect(0, 0, face.img.width(), nRowTop - 1);
     return face;
 }
 
 Check MainIdle(const MainFace& face) {
-    return AllOf({Matches(face.img, face.rcArtwork), Matches(face.img, face.rcStartStop)});
+    return [face](const QImage& img) -> std::string {
+        std::string strWrong = Matches(face.img, face.rcArtwork)(img);
+        return strWrong.empty() ? Matches(face.img, face.rcStartStop)(img) : strWrong;
+    };
 }
 
 Check MainRunning(const MainFace& face) {
-    QColor clrFilled = LoadPngResource(kPngBarFullSlice).pixelColor(0, 3);
-    Check running = [face, clrFilled](const QImage& img) -> std::string {
-        if (DifferentShare(img, face.img, face.rcStartStop) <= kMaxDifferentShare)
+    return [face](const QImage& img) -> std::string {
+        std::string strWrong = Matches(face.img, face.rcArtwork)(img);
+        if (strWrong.empty() && Matches(face.img, face.rcStartStop)(img).empty())
             return "the start button is shown, not stop";
-        for (int x = face.rcBar.left(); x <= face.rcBar.right(); ++x) {
-            QColor clr = img.pixelColor(x, face.rcBar.center().y());
-            if (std::abs(clr.red() - clrFilled.red()) < 16 &&
-                std::abs(clr.green() - clrFilled.green()) < 16 &&
-                std::abs(clr.blue() - clrFilled.blue()) < 16)
-                return "";
-        }
-        return "the bar has not begun to fill";
+        return strWrong;
     };
-    return AllOf({Matches(face.img, face.rcArtwork), running});
 }

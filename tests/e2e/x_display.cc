@@ -245,11 +245,6 @@ bool CXDisplay::ParkMouse() {
     return MoveMouse(QPoint(m_screenSize.width() - 1, m_screenSize.height() - 1));
 }
 
-bool CXDisplay::MoveWindow(unsigned long nWindow, const QPoint& ptScreen) {
-    return Run("windowmove --sync " + std::to_string(nWindow) + " " + std::to_string(ptScreen.x()) +
-               " " + std::to_string(ptScreen.y()));
-}
-
 bool CXDisplay::MinimizeAndRestore(unsigned long nWindow) {
     if (!Run("windowminimize --sync " + std::to_string(nWindow)))
         return false;

@@ -33,7 +33,6 @@ public:
     bool Start(std::string* pstrError);
     // ":N", also put into this process's DISPLAY.
     const std::string& Name() const { return m_strName; }
-    QSize ScreenSize() const { return m_screenSize; }
 
     // Visible windows titled exactly strTitle, as xdotool finds them.
     std::vector<unsigned long> FindWindows(const std::string& strTitle);
@@ -53,7 +52,6 @@ public:
     bool MoveMouse(const QPoint& ptScreen);
     // The pointer to a corner no window covers, so that nothing is hovered.
     bool ParkMouse();
-    bool MoveWindow(unsigned long nWindow, const QPoint& ptScreen);
     // Iconifies the window and brings it back: its contents must be repainted.
     bool MinimizeAndRestore(unsigned long nWindow);
 
