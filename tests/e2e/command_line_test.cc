@@ -32,16 +32,19 @@ print("\n".join(sorted(lines)))
 std::map<std::string, std::string> Snapshot(const std::string& strDir) {
     std::map<std::string, std::string> mapEntries;
     namespace fs = std::filesystem;
-    for (auto it = fs::recursive_directory_iterator(strDir); it != fs::recursive_directory_iterator(); ++it) {
+    for (auto it = fs::recursive_directory_iterator(strDir);
+         it != fs::recursive_directory_iterator(); ++it) {
         std::string strRel = fs::relative(it->path(), strDir).string();
-        if (strRel == "log") it.disable_recursion_pending();
+        if (strRel == "log")
+            it.disable_recursion_pending();
         struct stat st {};
         lstat(it->path().c_str(), &st);
-        mapEntries[strRel] = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
-                             std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
-                             (S_ISREG(st.st_mode) ? std::to_string(std::hash<std::string>()(
-                                                        ReadWholeFile(it->path())))
-                                                  : "");
+        mapEntries[strRel] =
+            std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+            std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
+            (S_ISREG(st.st_mode)
+                 ? std::to_string(std::hash<std::string>()(ReadWholeFile(it->path())))
+                 : "");
     }
     mapEntries.erase("log");
     return mapEntries;
@@ -49,7 +52,9 @@ std::map<std::string, std::string> Snapshot(const std::string& strDir) {
 
 class CommandLineTest : public UpdateRunTest {
 protected:
-    std::string Url(int nPort) const { return "http://127.0.0.1:" + std::to_string(nPort) + "/rel/"; }
+    std::string Url(int nPort) const {
+        return "http://127.0.0.1:" + std::to_string(nPort) + "/rel/";
+    }
 };
 
 }  // namespace
@@ -112,9 +117,10 @@ TEST_F(CommandLineTest, InitPreparesAClientThatUpdatesAndKeepsItsSettings) {
     MakeList();
     std::string strClient = m_dir.Sub("clients/one");
     // Eight requests at a time: the run below goes through the parallel passes.
-    ASSERT_EQ(RunProgram({kKiro, "--init", strClient, "--server", Url(m_nginx.Port()), "--parallel", "8"})
-                  .nExit,
-              0);
+    ASSERT_EQ(
+        RunProgram({kKiro, "--init", strClient, "--server", Url(m_nginx.Port()), "--parallel", "8"})
+            .nExit,
+        0);
     std::string strIni = strClient + "/config/Tidewell.ini";
     std::string strSettings = ReadWholeFile(strIni);
     EXPECT_NE(strSettings.find("PARALLEL_TRANSFERS=8"), std::string::npos);
@@ -140,9 +146,10 @@ TEST_F(CommandLineTest, InitPreparesAClientThatUpdatesAndKeepsItsSettings) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.pszMessage);
-        std::vector<std::string> vecArgv = {kKiro, "--init", strClient, "--server", c.strUrl,
-                                            "--parallel", c.pszParallel};
-        if (*c.pszKey != '\0') vecArgv.insert(vecArgv.end(), {"--public-key", c.pszKey});
+        std::vector<std::string> vecArgv = {kKiro,    "--init",     strClient,    "--server",
+                                            c.strUrl, "--parallel", c.pszParallel};
+        if (*c.pszKey != '\0')
+            vecArgv.insert(vecArgv.end(), {"--public-key", c.pszKey});
         RunResult again = RunProgram(vecArgv);
         EXPECT_EQ(again.nExit, c.nExit);
         EXPECT_NE((again.strOutput + again.strStdout).find(c.pszMessage), std::string::npos)
@@ -192,7 +199,9 @@ TEST_F(CommandLineTest, PlanReportsWhatARunWouldDoAndChangesNothing) {
              "download app/b.dat missing 3000 True\ndownload pack/bundle.zip missing " +
              strZipSize + " True\nunzip pack/bundle.zip\n"},
         {"up to date",
-         [&] { ASSERT_EQ(RunProgram({strClient + "/TidewellKiro", "--headless", "1"}).nExit, 0); },
+         [&] {
+             ASSERT_EQ(RunProgram({strClient + "/TidewellKiro", "--headless", "1"}).nExit, 0);
+         },
          "up_to_date True total 0\n\n"},
         // a.txt: other bytes of the same size, older; the zip only older, so
         // its hash keeps it, and a plan must not give it the server's time.
@@ -201,8 +210,10 @@ TEST_F(CommandLineTest, PlanReportsWhatARunWouldDoAndChangesNothing) {
              platform::FileStatus st;
              ASSERT_TRUE(platform::GetFileStatus(strClient + "/app/a.txt", &st));
              m_dir.WriteFile("client/app/a.txt", "twenty bytes of TEXT");
-             ASSERT_TRUE(platform::SetFileModifyTime(strClient + "/app/a.txt", st.nModifyTime - 60));
-             ASSERT_TRUE(platform::SetFileModifyTime(strClient + "/pack/bundle.zip", zip.nModifyTime - 60));
+             ASSERT_TRUE(
+                 platform::SetFileModifyTime(strClient + "/app/a.txt", st.nModifyTime - 60));
+             ASSERT_TRUE(
+                 platform::SetFileModifyTime(strClient + "/pack/bundle.zip", zip.nModifyTime - 60));
              m_dir.WriteFile("client/app/b.dat", std::string(2999, 'b'));
          },
          "up_to_date False total 3020\ndownload app/a.txt time 20 True\n"
@@ -215,8 +226,9 @@ TEST_F(CommandLineTest, PlanReportsWhatARunWouldDoAndChangesNothing) {
         std::map<std::string, std::string> before = Snapshot(strClient);
         RunResult plan = RunProgram(vecPlan);
         ASSERT_EQ(plan.nExit, 0) << plan.strOutput;
-        EXPECT_EQ(RunShell("python3 '" + m_dir.Sub("plan_reader.py") + "' '" + m_dir.Sub("run-stdout.txt") +
-                           "' '" + strClient + "' > '" + m_dir.Sub("plan.txt") + "'"),
+        EXPECT_EQ(RunShell("python3 '" + m_dir.Sub("plan_reader.py") + "' '" +
+                           m_dir.Sub("run-stdout.txt") + "' '" + strClient + "' > '" +
+                           m_dir.Sub("plan.txt") + "'"),
                   0);
         EXPECT_EQ(ReadWholeFile(m_dir.Sub("plan.txt")), step.strExpected) << plan.strStdout;
         EXPECT_EQ(Snapshot(strClient), before);

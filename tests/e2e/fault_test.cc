@@ -54,7 +54,8 @@ TEST_F(FaultTest, CtrlCDuringADownloadKeepsTheOldFile) {
     EXPECT_EQ(ReadWholeFile(Installed("slow/f3.bin")), kOld);
     EXPECT_FALSE(platform::FileExists(Installed("slow/f4.bin")));
     EXPECT_EQ(Leftovers(m_strInstall), std::vector<std::string>{});
-    for (const std::string& strUri : NewGets(4)) EXPECT_EQ(strUri.find("f4"), std::string::npos);
+    for (const std::string& strUri : NewGets(4))
+        EXPECT_EQ(strUri.find("f4"), std::string::npos);
 }
 
 // Ctrl-C while a HEAD waits on a silent server: no question, no tool, exit 4.
@@ -123,7 +124,8 @@ TEST_F(FaultTest, KilledAtRandomThenRepairedByACleanRun) {
                 ASSERT_EQ(ReadWholeFile(Installed(strRel)), strData) << strRel;
             }
         }
-        ASSERT_EQ(ReadWholeFile(Installed("slow/docs/a.txt")), std::string(30000, 'z') + strVersion);
+        ASSERT_EQ(ReadWholeFile(Installed("slow/docs/a.txt")),
+                  std::string(30000, 'z') + strVersion);
         ASSERT_EQ(Leftovers(m_strInstall), std::vector<std::string>{});
     }
 }
@@ -161,12 +163,14 @@ TEST_F(FaultTest, FullDiskFailsTheFileAndKeepsTheOldOne) {
     std::string strBig = ReadWholeFile(Installed("data/big.bin"));
     std::string strSmall = ReadWholeFile(Installed("data/small.txt"));
     std::vector<std::string> vecLeft = Leftovers(strData);
-    if (bMounted) RunShell("umount -l '" + strData + "'");
+    if (bMounted)
+        RunShell("umount -l '" + strData + "'");
     EXPECT_EQ(run.nExit, 3) << run.strOutput << strLog;
     EXPECT_EQ(strBig, kOld);
     EXPECT_EQ(strSmall, "fits");
     EXPECT_TRUE(vecLeft.empty());
-    EXPECT_NE(strLog.find(bMounted ? "No space left on device" : "File too large"), std::string::npos)
+    EXPECT_NE(strLog.find(bMounted ? "No space left on device" : "File too large"),
+              std::string::npos)
         << strLog;
 }
 
@@ -229,11 +233,14 @@ struct HostileCase {
     int nDiskMiB;  // the space left in the folder of pszOld; 0: no limit
 };
 
-void PrintTo(const HostileCase& c, std::ostream* pOut) { *pOut << c.pszName; }
+void PrintTo(const HostileCase& c, std::ostream* pOut) {
+    *pOut << c.pszName;
+}
 
 const char* const kBodyTooLong = "The server sends more than the expected 1000 bytes; stopped.";
 const HostileCase kHostileCases[] = {
-    {"BodyPastTheListedSize", nullptr, "endless/a.bin", "", 1000, "endless/a.bin", 3, kBodyTooLong, 30, 0},
+    {"BodyPastTheListedSize", nullptr, "endless/a.bin", "", 1000, "endless/a.bin", 3, kBodyTooLong,
+     30, 0},
     {"ChunkedBodyWithoutEnd", nullptr, "endlesschunked/b.bin", "", 0, "endlesschunked/b.bin", 3,
      "The file of unknown size exceeds 1073741824 bytes; stopped.", 90, 0},
     {"HeadersThatNeverEnd", nullptr, "endlessheaders/c.bin", "", 10, "endlessheaders/c.bin", 3,
@@ -281,21 +288,23 @@ TEST_P(HostileServerTest, EndsWithinBoundsAndKeepsTheOldFile) {
         platform::FileStatus st;
         platform::GetFileStatus(strServed, &st);
         long nSize = c.nListedSize < 0 ? static_cast<long>(st.nSize) : c.nListedSize;
-        m_scripted.WriteFile("_listfile.txt", std::string(c.pszServed) + ",,," + c.pszType +
-                                                  ",20240315090702" +
-                                                  (nSize > 0 ? "," + std::to_string(nSize) : "") + "\n");
+        m_scripted.WriteFile("_listfile.txt",
+                             std::string(c.pszServed) + ",,," + c.pszType + ",20240315090702" +
+                                 (nSize > 0 ? "," + std::to_string(nSize) : "") + "\n");
     }
     std::string strOld = Installed(c.pszOld);
     m_dir.WriteFile(m_strInstallName + "/" + c.pszOld, kOld);
     std::string strFolder = strOld.substr(0, strOld.rfind('/'));
     bool bMounted = c.nDiskMiB > 0 && ShrinkDisk(strFolder, c.nDiskMiB, &m_nFileSizeLimit);
-    if (bMounted) m_dir.WriteFile(m_strInstallName + "/" + c.pszOld, kOld);
+    if (bMounted)
+        m_dir.WriteFile(m_strInstallName + "/" + c.pszOld, kOld);
 
     RunResult run = Run("1");
     std::string strLog = Log();
     std::string strKept = ReadWholeFile(strOld);
     std::vector<std::string> vecLeft = Leftovers(strFolder);
-    if (bMounted) RunShell("umount -l '" + strFolder + "'");
+    if (bMounted)
+        RunShell("umount -l '" + strFolder + "'");
     if (c.nExit >= 0) {
         EXPECT_EQ(run.nExit, c.nExit) << run.strOutput;
     } else {

@@ -23,8 +23,9 @@ protected:
         return RunProgram(vecArgs);
     }
     RunResult Verify(std::vector<std::string> vecArgs = {}) {
-        vecArgs.insert(vecArgs.begin(), {"--verify", "http://127.0.0.1:" + std::to_string(m_nginx.Port()) +
-                                                         "/rel/_listfile.txt"});
+        vecArgs.insert(vecArgs.begin(),
+                       {"--verify", "http://127.0.0.1:" + std::to_string(m_nginx.Port()) +
+                                        "/rel/_listfile.txt"});
         return MakeListRun(vecArgs);
     }
 };
@@ -33,12 +34,22 @@ protected:
 
 TEST_F(ReleaseTreeTest, LinksAndAwkwardNamesInstallAsTheyAreServed) {
     const std::vector<std::string> vecNames = {
-        "with blank.txt", " leading blank.txt", "comma, name.txt", "#hash.txt", "pct%20.txt",
-        "100%.txt", "what?.txt", "semi;colon+plus&eq=.txt", "ab", "emoji-\xF0\x9F\x98\x80.txt",
-        "한국어/파일 이름.txt", "long/" + std::string(250, 'd') + "/" + std::string(250, 'f'),
+        "with blank.txt",
+        " leading blank.txt",
+        "comma, name.txt",
+        "#hash.txt",
+        "pct%20.txt",
+        "100%.txt",
+        "what?.txt",
+        "semi;colon+plus&eq=.txt",
+        "ab",
+        "emoji-\xF0\x9F\x98\x80.txt",
+        "한국어/파일 이름.txt",
+        "long/" + std::string(250, 'd') + "/" + std::string(250, 'f'),
         "pcts/" + std::string(160, '%'),
     };
-    for (const std::string& strName : vecNames) WriteRelease(strName, "content of " + strName + "\n");
+    for (const std::string& strName : vecNames)
+        WriteRelease(strName, "content of " + strName + "\n");
     m_dir.WriteFile("outside/shared/s.txt", "shared, from outside the release\n");
     WriteRelease("docs/guide.txt", "the guide\n");
     std::string strRel = m_strRelease + "/";
@@ -52,7 +63,8 @@ TEST_F(ReleaseTreeTest, LinksAndAwkwardNamesInstallAsTheyAreServed) {
     // --strict refuses the tree and writes nothing.
     RunResult strict = MakeListRun({"--strict", m_strRelease});
     EXPECT_EQ(strict.nExit, 1) << strict.strOutput;
-    EXPECT_NE(strict.strOutput.find("4 warning(s) under --strict"), std::string::npos) << strict.strOutput;
+    EXPECT_NE(strict.strOutput.find("4 warning(s) under --strict"), std::string::npos)
+        << strict.strOutput;
     EXPECT_FALSE(platform::FileExists(strRel + "_listfile.txt"));
     RunResult made = MakeListRun({m_strRelease});
     ASSERT_EQ(made.nExit, 0) << made.strOutput;
@@ -60,7 +72,8 @@ TEST_F(ReleaseTreeTest, LinksAndAwkwardNamesInstallAsTheyAreServed) {
     RunResult run = Run("1");
     ASSERT_EQ(run.nExit, 0) << run.strOutput << Log();
     std::map<std::string, std::string> mapExpected;
-    for (const std::string& strName : vecNames) mapExpected[strName] = "content of " + strName + "\n";
+    for (const std::string& strName : vecNames)
+        mapExpected[strName] = "content of " + strName + "\n";
     mapExpected["link-to-file"] = "content of ab\n";
     mapExpected["shared/s.txt"] = "shared, from outside the release\n";
     mapExpected["docs/guide.txt"] = "the guide\n";
@@ -85,7 +98,8 @@ TEST_F(ReleaseTreeTest, VerifyReportsEachFileNotServedAsListed) {
     ASSERT_EQ(RunShell("gzip '" + m_strRelease + "/zipped/z.txt'"), 0);
     ASSERT_EQ(MakeListRun({"--new-key", m_dir.Sub("release.pem")}).nExit, 0);
     ASSERT_EQ(MakeListRun({"--new-key", m_dir.Sub("other.pem")}).nExit, 0);
-    ASSERT_EQ(MakeListRun({"--gzip-static", "--key", m_dir.Sub("release.pem"), m_strRelease}).nExit, 0);
+    ASSERT_EQ(MakeListRun({"--gzip-static", "--key", m_dir.Sub("release.pem"), m_strRelease}).nExit,
+              0);
     RunResult clean = Verify({"--deep", "--key", m_dir.Sub("release.pem.pub")});
     EXPECT_EQ(clean.nExit, 0) << clean.strStdout << clean.strOutput;
     EXPECT_EQ(clean.strStdout, "6 files checked: the server serves the list exactly\n");
@@ -116,15 +130,18 @@ TEST_F(ReleaseTreeTest, VerifyReportsEachFileNotServedAsListed) {
     };
     for (bool bDeep : {false, true}) {
         SCOPED_TRACE(bDeep ? "deep" : "shallow");
-        RunResult run = Verify(bDeep ? std::vector<std::string>{"--deep"} : std::vector<std::string>{});
+        RunResult run =
+            Verify(bDeep ? std::vector<std::string>{"--deep"} : std::vector<std::string>{});
         EXPECT_EQ(run.nExit, 1) << run.strOutput;
         std::string strOut = "\n" + run.strStdout;
         for (const Case& c : kCases) {
-            EXPECT_EQ(strOut.find(std::string("\n") + c.pszLine) != std::string::npos, bDeep || !c.bDeepOnly)
+            EXPECT_EQ(strOut.find(std::string("\n") + c.pszLine) != std::string::npos,
+                      bDeep || !c.bDeepOnly)
                 << c.pszLine << strOut;
         }
-        EXPECT_NE(strOut.find(bDeep ? "6 files checked: 5 not served" : "6 files checked: 4 not served"),
-                  std::string::npos)
+        EXPECT_NE(
+            strOut.find(bDeep ? "6 files checked: 5 not served" : "6 files checked: 4 not served"),
+            std::string::npos)
             << strOut;
     }
 }

@@ -58,7 +58,8 @@ long NowMs() {
 
 bool WaitForPath(const std::string& strPath, int nSeconds) {
     for (long nEnd = NowMs() + nSeconds * 1000L; NowMs() < nEnd;) {
-        if (platform::FileExists(strPath)) return true;
+        if (platform::FileExists(strPath))
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -77,8 +78,9 @@ std::vector<std::string> Leftovers(const std::string& strRoot) {
     std::vector<std::string> vec;
     for (const auto& entry : fs::recursive_directory_iterator(strRoot)) {
         std::string strName = entry.path().filename().string();
-        if (strName.find("tidewell-part") != std::string::npos || strName.rfind(".unzip-", 0) == 0 ||
-            strName.find(".gztmp") != std::string::npos || strName.find(".part") != std::string::npos)
+        if (strName.find("tidewell-part") != std::string::npos ||
+            strName.rfind(".unzip-", 0) == 0 || strName.find(".gztmp") != std::string::npos ||
+            strName.find(".part") != std::string::npos)
             vec.push_back(entry.path().string());
     }
     return vec;
@@ -94,9 +96,10 @@ bool ShrinkDisk(const std::string& strDir, int nMiB, long* pnLimit) {
 
 void UpdateRunTest::SetUp() {
     NginxOptions options;
-    options.strServerSnippet = "location /rel/ { gzip_static always; }\n"
-                               "location /rel/slow/ { limit_rate 100k; }\n" +
-                               m_strExtraSnippet;
+    options.strServerSnippet =
+        "location /rel/ { gzip_static always; }\n"
+        "location /rel/slow/ { limit_rate 100k; }\n" +
+        m_strExtraSnippet;
     ASSERT_TRUE(m_nginx.Start(options)) << m_nginx.Error();
     m_strRelease = m_nginx.DocRoot() + "/rel";
     ASSERT_EQ(RunShell("mkdir -p '" + m_strRelease + "'"), 0);
@@ -109,9 +112,13 @@ void UpdateRunTest::MakeInstallation(int nPort) {
     ASSERT_TRUE(platform::CopyFileOver(TIDEWELL_BINARY_DIR "/console/TidewellKiro",
                                        m_strInstall + "/TidewellKiro"));
     WriteIni(nPort);
-    m_vecEnv = {"HOME=" + m_dir.Sub("home"), "XDG_DESKTOP_DIR=" + m_dir.Sub("desktop"),
-                "XDG_DATA_HOME=" + m_dir.Sub("data"), "XDG_CONFIG_HOME=" + m_dir.Sub("xdgconfig"),
-                "WINEPREFIX=" + m_dir.Sub("wine"), "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    m_vecEnv = {"HOME=" + m_dir.Sub("home"),
+                "XDG_DESKTOP_DIR=" + m_dir.Sub("desktop"),
+                "XDG_DATA_HOME=" + m_dir.Sub("data"),
+                "XDG_CONFIG_HOME=" + m_dir.Sub("xdgconfig"),
+                "WINEPREFIX=" + m_dir.Sub("wine"),
+                "PATH=/usr/bin:/bin",
+                "LANG=C.UTF-8"};
 }
 
 void UpdateRunTest::WriteIni(int nPort, int nHttpsMode) {
@@ -126,7 +133,8 @@ void UpdateRunTest::WriteIni(int nPort, int nHttpsMode) {
 std::string UpdateRunTest::WriteRelease(const std::string& strRel, const std::string& strData,
                                         bool bExecutable) {
     std::string strPath = m_nginx.WriteFile("rel/" + strRel, strData);
-    if (bExecutable) chmod(strPath.c_str(), 0755);
+    if (bExecutable)
+        chmod(strPath.c_str(), 0755);
     return strPath;
 }
 
@@ -137,7 +145,8 @@ void UpdateRunTest::MakeList(const std::string& strExtraArgs) {
 }
 
 void UpdateRunTest::AppendToList(const std::string& strLines) {
-    m_nginx.WriteFile("rel/_listfile.txt", ReadWholeFile(m_strRelease + "/_listfile.txt") + strLines);
+    m_nginx.WriteFile("rel/_listfile.txt",
+                      ReadWholeFile(m_strRelease + "/_listfile.txt") + strLines);
 }
 
 void UpdateRunTest::WriteTool(bool bInstalled) {
@@ -173,27 +182,32 @@ int UpdateRunTest::StartArgv(std::vector<std::string> vecArgs, bool bSplitStdout
         std::string strVar = *pp;
         std::string strName = strVar.substr(0, strVar.find('=') + 1);
         bool bGiven = false;
-        for (const std::string& s : m_vecEnv) bGiven = bGiven || s.rfind(strName, 0) == 0;
+        for (const std::string& s : m_vecEnv)
+            bGiven = bGiven || s.rfind(strName, 0) == 0;
         for (const char* pszKept : {"ASAN_", "UBSAN_", "LSAN_", "TSAN_", "TMPDIR="}) {
-            if (!bGiven && strVar.rfind(pszKept, 0) == 0) vecEnv.push_back(strVar);
+            if (!bGiven && strVar.rfind(pszKept, 0) == 0)
+                vecEnv.push_back(strVar);
         }
     }
     std::vector<char*> argv, envp;
-    for (std::string& s : vecArgs) argv.push_back(s.data());
-    for (std::string& s : vecEnv) envp.push_back(s.data());
+    for (std::string& s : vecArgs)
+        argv.push_back(s.data());
+    for (std::string& s : vecEnv)
+        envp.push_back(s.data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
     m_nStartMs = NowMs();
     pid_t pid = fork();
     if (pid == 0) {
         int fdOut = open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int fdStdout = bSplitStdout ? open(strStdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
-                                    : fdOut;
+        int fdStdout =
+            bSplitStdout ? open(strStdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : fdOut;
         dup2(open("/dev/null", O_RDONLY), 0);
         dup2(fdStdout, 1);
         dup2(fdOut, 2);
         if (m_nFileSizeLimit > 0) {
-            rlimit limit{static_cast<rlim_t>(m_nFileSizeLimit), static_cast<rlim_t>(m_nFileSizeLimit)};
+            rlimit limit{static_cast<rlim_t>(m_nFileSizeLimit),
+                         static_cast<rlim_t>(m_nFileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         execve(argv[0], argv.data(), envp.data());
@@ -230,7 +244,8 @@ RunResult UpdateRunTest::RunProgram(const std::vector<std::string>& vecArgv) {
 }
 
 RunResult UpdateRunTest::RunOnTerminal(
-    const std::string& strArgs, const std::vector<std::pair<std::string, std::string>>& vecReplies) {
+    const std::string& strArgs,
+    const std::vector<std::pair<std::string, std::string>>& vecReplies) {
     std::vector<std::string> vecArgv = {"/usr/bin/python3",
                                         m_dir.WriteFile("terminal.py", kTerminalScript),
                                         std::to_string(vecReplies.size())};
@@ -242,7 +257,8 @@ RunResult UpdateRunTest::RunOnTerminal(
     vecArgv.insert(vecArgv.end(), m_vecFrontEndArgs.begin(), m_vecFrontEndArgs.end());
     for (size_t n = 0, nEnd = 0; n < strArgs.size(); n = nEnd + 1) {
         nEnd = std::min(strArgs.find(' ', n), strArgs.size());
-        if (nEnd > n) vecArgv.push_back(strArgs.substr(n, nEnd - n));
+        if (nEnd > n)
+            vecArgv.push_back(strArgs.substr(n, nEnd - n));
     }
     return Wait(StartArgv(vecArgv, false), 60);
 }
@@ -263,7 +279,8 @@ std::vector<std::string> UpdateRunTest::NewGets(size_t nExpected) {
     std::vector<NginxAccessEntry> all = m_nginx.AccessLogFor("/rel/", m_nSeenRequests + nExpected);
     std::vector<std::string> vecGets;
     for (size_t n = m_nSeenRequests; n < all.size(); ++n) {
-        if (all[n].strMethod == "GET") vecGets.push_back(all[n].strUri);
+        if (all[n].strMethod == "GET")
+            vecGets.push_back(all[n].strUri);
     }
     m_nSeenRequests = all.size();
     return vecGets;

@@ -59,9 +59,11 @@ TEST_F(UpdateRunTest, ExitCodes) {
         {"no settings file", [&] { platform::DeleteFile(Installed("config/Tidewell.ini")); }, "1",
          1, "설정 파일이 없습니다"},
         {"a key that is not 32 bytes",
-         [&] { m_dir.WriteFile(m_strInstallName + "/config/Tidewell.ini",
-                               ReadWholeFile(Installed("config/Tidewell.ini")) +
-                                   "LIST_PUBLIC_KEY=not-a-key\r\n"); },
+         [&] {
+             m_dir.WriteFile(
+                 m_strInstallName + "/config/Tidewell.ini",
+                 ReadWholeFile(Installed("config/Tidewell.ini")) + "LIST_PUBLIC_KEY=not-a-key\r\n");
+         },
          "1", 1, "LIST_PUBLIC_KEY"},
         {"the server is down", [&] { m_nginx.Stop(); }, "1", 2,
          "리스트 파일 정보를 가져오는 도중에 오류가 발생했습니다."},
@@ -119,7 +121,8 @@ TEST_F(UpdateRunTest, QuestionsAnsweredOnTheTerminal) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.pszName);
         MakeList();
-        if (c.bMissingFile) AppendToList("missing/a.bin,,,,20240101000000,10\n");
+        if (c.bMissingFile)
+            AppendToList("missing/a.bin,,,,20240101000000,10\n");
         platform::DeleteFile(Installed("a.txt"));
         platform::DeleteFile(Installed("tool-started"));
         RunResult run = RunOnTerminal(c.pszArgs, c.vecReplies);
@@ -130,7 +133,8 @@ TEST_F(UpdateRunTest, QuestionsAnsweredOnTheTerminal) {
             EXPECT_NE(run.strOutput.find("\n업데이트할 파일이 있습니다."), std::string::npos)
                 << run.strOutput;
         }
-        EXPECT_EQ(run.strOutput.find("(y/N)") != std::string::npos, c.bMissingFile && c.vecReplies.size() > 1);
+        EXPECT_EQ(run.strOutput.find("(y/N)") != std::string::npos,
+                  c.bMissingFile && c.vecReplies.size() > 1);
     }
     std::string strLog = Log();
     EXPECT_NE(strLog.find("Start, Version"), std::string::npos);

@@ -9,9 +9,14 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
+#include <algorithm>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "app/message_box.h"
@@ -20,13 +25,146 @@
 #include "app/tide_globals.h"
 #include "controls/corvid_theme.h"
 #include "dialogs/setup_dlg.h"
+#include "dialogs/tide_dlg.h"
+#include "dialogs/tide_message_box.h"
+#include "dialogs/update_prompt_dlg.h"
 #include "platform/file_system.h"
 #include "tests/e2e/update_run_fixture.h"
-#include "tests/e2e/window_faces.h"
 #include "tests/e2e/x_display.h"
-#include "tests/support/test_certs.h"
 
 namespace {
+
+// What the windows should show, rendered offscreen here with the dialogs' own
+// code, and the checks that hold a capture from the screen against it.
+// A check of a capture: empty when it holds, else what is wrong.
+using Check = std::function<std::string(const QImage&)>;
+// A message box as the front end builds it, and its buttons left to right.
+struct BoxFace {
+    QImage img;
+    std::vector<QRect> vecButtons;
+};
+// The main window before a run: everything above its button row, the
+// start/stop button and the close button.
+struct MainFace {
+    QImage img;
+    QRect rcArtwork, rcStartStop, rcClose;
+};
+
+// Focus frames, the caret and glyph edges may differ a little between the
+// screen and the offscreen surface; a window that did not paint differs
+// almost everywhere.
+constexpr int kChannelSlack = 48;
+constexpr double kMaxDifferentShare = 0.03;
+// On the X server a message box's buttons come out up to this much taller
+// than offscreen, and its button row sits that much lower.
+constexpr int kMaxButtonGrowth = 4;
+
+// Share of the pixels in rc that differ visibly.
+double DifferentShare(const QImage& a, const QImage& b, const QRect& rc) {
+    QImage imgA = a.convertToFormat(QImage::Format_RGB32);
+    QImage imgB = b.convertToFormat(QImage::Format_RGB32);
+    long nDifferent = 0;
+    for (int y = rc.top(); y <= rc.bottom(); ++y) {
+        for (int x = rc.left(); x <= rc.right(); ++x) {
+            QRgb p = imgA.pixel(x, y), q = imgB.pixel(x, y);
+            int nDiff = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                  std::abs(qBlue(p) - qBlue(q))});
+            nDifferent += nDiff > kChannelSlack ? 1 : 0;
+        }
+    }
+    return static_cast<double>(nDifferent) / (static_cast<double>(rc.width()) * rc.height());
+}
+
+std::string Verdict(double dShare) {
+    return dShare <= kMaxDifferentShare ? ""
+                                        : std::to_string(dShare * 100) + " % of the pixels differ";
+}
+
+std::string SizeText(const QImage& img) {
+    return std::to_string(img.width()) + "x" + std::to_string(img.height());
+}
+
+Check Matches(const QImage& imgRef, const QRect& rc = QRect()) {
+    return [imgRef, rc](const QImage& img) -> std::string {
+        if (img.size() != imgRef.size())
+            return "window is " + SizeText(img) + ", expected " + SizeText(imgRef);
+        return Verdict(DifferentShare(img, imgRef, rc.isEmpty() ? img.rect() : rc));
+    };
+}
+
+QImage PromptFace() {
+    CUpdateMessageBoxDlg dlg;
+    return dlg.Render();
+}
+
+QRect PromptChoice(int nIndex) {
+    CUpdateMessageBoxDlg dlg;
+    return dlg.GetChoiceRect(nIndex);
+}
+
+BoxFace RenderBox(const std::string& strText, const std::string& strCaption, unsigned nStyle) {
+    std::unique_ptr<QMessageBox> pBox(CreateTideMessageBox(nullptr, strText, strCaption, nStyle));
+    pBox->show();
+    QApplication::processEvents();
+    BoxFace face;
+    face.img = pBox->grab().toImage();
+    for (QAbstractButton* pButton : pBox->buttons())
+        face.vecButtons.push_back(QRect(pButton->mapTo(pBox.get(), QPoint(0, 0)), pButton->size()));
+    std::sort(face.vecButtons.begin(), face.vecButtons.end(),
+              [](const QRect& a, const QRect& b) { return a.x() < b.x(); });
+    return face;
+}
+
+Check MatchesBox(const BoxFace& face) {
+    // The text is compared from the top, the button row from the bottom.
+    return [face](const QImage& img) -> std::string {
+        const QImage& imgRef = face.img;
+        int nGrowth = img.height() - imgRef.height();
+        if (img.width() != imgRef.width() || nGrowth < 0 || nGrowth > kMaxButtonGrowth)
+            return "box is " + SizeText(img) + ", expected " + SizeText(imgRef);
+        int nSplit = face.vecButtons.front().top() - 1;
+        QRect rcText(0, 0, imgRef.width(), nSplit);
+        QRect rcButtons(0, nSplit, imgRef.width(), imgRef.height() - nSplit);
+        double dText = DifferentShare(img, imgRef, rcText);
+        double dButtons =
+            DifferentShare(img.copy(rcButtons.translated(0, nGrowth)), imgRef.copy(rcButtons),
+                           QRect(QPoint(0, 0), rcButtons.size()));
+        return Verdict((dText * rcText.height() + dButtons * rcButtons.height()) / imgRef.height());
+    };
+}
+
+QRect BoxButton(const BoxFace& face, size_t nIndex, int nHeight) {
+    return face.vecButtons.at(nIndex).translated(0, nHeight - face.img.height());
+}
+
+MainFace RenderMain() {
+    CTideApp app(nullptr);
+    CTideDlg dlg(app, nullptr);
+    MainFace face;
+    face.img = dlg.Render();
+    face.rcStartStop = dlg.GetStartStopRect();
+    face.rcClose = dlg.GetCloseRect();
+    int nRowTop =
+        std::min({face.rcStartStop.top(), dlg.GetSetupRect().top(), dlg.GetStatusRect().top()});
+    face.rcArtwork = QRect(0, 0, face.img.width(), nRowTop - 1);
+    return face;
+}
+
+Check MainIdle(const MainFace& face) {
+    return [face](const QImage& img) -> std::string {
+        std::string strWrong = Matches(face.img, face.rcArtwork)(img);
+        return strWrong.empty() ? Matches(face.img, face.rcStartStop)(img) : strWrong;
+    };
+}
+
+Check MainRunning(const MainFace& face) {
+    return [face](const QImage& img) -> std::string {
+        std::string strWrong = Matches(face.img, face.rcArtwork)(img);
+        if (strWrong.empty() && Matches(face.img, face.rcStartStop)(img).empty())
+            return "the start button is shown, not stop";
+        return strWrong;
+    };
+}
 
 // Sanitizer builds start slowly.
 constexpr int kWindowTimeoutMs = 20000;
@@ -49,7 +187,8 @@ protected:
     }
 
     void SetUp() override {
-        if (g_pDisplay == nullptr) GTEST_SKIP() << "Xvfb is not installed";
+        if (g_pDisplay == nullptr)
+            GTEST_SKIP() << "Xvfb is not installed";
         ASSERT_TRUE(g_strDisplayError.empty()) << g_strDisplayError;
         m_strInstallName = "install";  // the settings dialog shows it in the README
         UpdateRunTest::SetUp();
@@ -61,7 +200,8 @@ protected:
         if (const char* pAsan = getenv("ASAN_OPTIONS"))
             m_vecEnv.push_back(std::string("ASAN_OPTIONS=") + pAsan + ":strict_string_checks=0");
         const char* pLsan = getenv("LSAN_OPTIONS");
-        m_vecEnv.push_back(std::string("LSAN_OPTIONS=") + (pLsan != nullptr ? std::string(pLsan) + ":" : "") +
+        m_vecEnv.push_back(std::string("LSAN_OPTIONS=") +
+                           (pLsan != nullptr ? std::string(pLsan) + ":" : "") +
                            "suppressions=" TIDEWELL_SOURCE_DIR "/tests/e2e/window_lsan.supp");
         // The offscreen references see the installation the updater sees.
         g_szBaseDir = m_strInstall;
@@ -89,18 +229,21 @@ protected:
 
     // Waits until the window's pixels pass check; the capture is saved next
     // to the build on failure, and as strShot when screenshots are asked for.
-    ::testing::AssertionResult Shows(unsigned long nWindow, const Check& check, const std::string& strName,
-                                     const char* pszShot = nullptr) {
+    ::testing::AssertionResult Shows(unsigned long nWindow, const Check& check,
+                                     const std::string& strName, const char* pszShot = nullptr) {
         std::string strWrong = "the window is gone";
         QImage img;
-        for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPaintTimeoutMs);
+        for (auto end =
+                 std::chrono::steady_clock::now() + std::chrono::milliseconds(kPaintTimeoutMs);
              std::chrono::steady_clock::now() < end;
              std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
             QRect rc = X().Geometry(nWindow);
-            if (rc.isEmpty()) continue;
+            if (rc.isEmpty())
+                continue;
             img = X().Capture(rc);
             strWrong = check(img);
-            if (!strWrong.empty()) continue;
+            if (!strWrong.empty())
+                continue;
             const char* pDir = getenv("TIDEWELL_SCREENSHOT_DIR");
             if (pszShot != nullptr && pDir != nullptr && *pDir != '\0')
                 img.save(QString::fromLocal8Bit(pDir) + QLatin1Char('/') + QLatin1String(pszShot));
@@ -110,7 +253,8 @@ protected:
                           QString::fromStdString(strName) + QStringLiteral(".png");
         QDir().mkpath(QStringLiteral(TIDEWELL_BINARY_DIR "/window-test-failures"));
         img.save(strFile);
-        return ::testing::AssertionFailure() << strName << ": " << strWrong << " (" << strFile.toStdString() << ")";
+        return ::testing::AssertionFailure()
+               << strName << ": " << strWrong << " (" << strFile.toStdString() << ")";
     }
 
     QPoint OnScreen(unsigned long nWindow, const QRect& rcInWindow) {
@@ -139,15 +283,17 @@ TEST_F(WindowRunTest, FirstUseSettingsThenUpdateAnsweredYes) {
     setup.show();
     QApplication::processEvents();
     ASSERT_TRUE(Shows(nSettings, Matches(setup.grab().toImage()), "settings", "settings.png"));
-    const std::pair<int, std::string> fields[] = {{CXSetupDlg::kIdServer, "127.0.0.1"},
-                                                  {CXSetupDlg::kIdPort, std::to_string(m_nginx.Port())},
-                                                  {CXSetupDlg::kIdBaseUrl, "rel"}};
+    const std::pair<int, std::string> fields[] = {
+        {CXSetupDlg::kIdServer, "127.0.0.1"},
+        {CXSetupDlg::kIdPort, std::to_string(m_nginx.Port())},
+        {CXSetupDlg::kIdBaseUrl, "rel"}};
     for (const auto& [nId, strText] : fields) {
         ASSERT_TRUE(X().Click(OnScreen(nSettings, InDialog(&setup, setup.GetControl(nId)))));
         ASSERT_TRUE(X().Keys(nSettings, "ctrl+a"));
         ASSERT_TRUE(X().Type(nSettings, strText));
     }
-    ASSERT_TRUE(X().Click(OnScreen(nSettings, InDialog(&setup, setup.GetControl(CXSetupDlg::kIdSave)))));
+    ASSERT_TRUE(
+        X().Click(OnScreen(nSettings, InDialog(&setup, setup.GetControl(CXSetupDlg::kIdSave)))));
     ASSERT_TRUE(X().WaitUntilGone(nSettings, kPaintTimeoutMs));
     ASSERT_TRUE(X().ParkMouse());
 
@@ -163,7 +309,8 @@ TEST_F(WindowRunTest, FirstUseSettingsThenUpdateAnsweredYes) {
     EXPECT_EQ(WaitExit(), 0) << Log();
     EXPECT_EQ(ReadWholeFile(Installed("slow/big.bin")).size(), 300000u);
     EXPECT_TRUE(ToolStarted());
-    EXPECT_NE(ReadWholeFile(Installed("config/Tidewell.ini")).find("SVR_PORT_NO=" + std::to_string(m_nginx.Port())),
+    EXPECT_NE(ReadWholeFile(Installed("config/Tidewell.ini"))
+                  .find("SVR_PORT_NO=" + std::to_string(m_nginx.Port())),
               std::string::npos);
 }
 
@@ -218,7 +365,8 @@ TEST_F(WindowRunTest, FailureQuestionAnsweredYesByMouse) {
     ASSERT_NE(nBox, 0u) << Log();
     BoxFace face = RenderBox(
         "모든 다운로드 과정을 완료했지만,\n\n일부 다운로드에 실패한 파일들이 있습니다.\n\n"
-        "계속 진행하시겠습니까?\n\n계속 진행하실 경우 시스템이 정상적으로 동작하지 않을수도 있습니다.",
+        "계속 진행하시겠습니까?\n\n계속 진행하실 경우 시스템이 정상적으로 동작하지 않을수도 "
+        "있습니다.",
         "오류 확인", kMbYesNo | kMbIconQuestion | kMbDefButton2);
     ASSERT_TRUE(Shows(nBox, MatchesBox(face), "failure-question"));
     ASSERT_TRUE(X().Click(OnScreen(nBox, BoxButton(face, 0, X().Geometry(nBox).height()))));
@@ -226,74 +374,11 @@ TEST_F(WindowRunTest, FailureQuestionAnsweredYesByMouse) {
     EXPECT_TRUE(ToolStarted());
 }
 
-// Over HTTPS with a self-signed certificate the run asks; "y" goes on.
-TEST_F(WindowRunTest, CertificateQuestionOverHttpsAnsweredYes) {
-    TestCerts certs;
-    std::string strError;
-    ASSERT_EQ(RunShell("mkdir -p '" + m_dir.Sub("certs") + "'"), 0);
-    ASSERT_TRUE(MakeTestCerts(m_dir.Sub("certs"), &certs, &strError)) << strError;
-    NginxOptions options;
-    options.strCertFile = certs.selfSigned.strCert;
-    options.strKeyFile = certs.selfSigned.strKey;
-    m_nginx.Stop();
-    ASSERT_TRUE(m_nginx.Start(options)) << m_nginx.Error();
-    WriteRelease("a.txt", "over tls");
-    WriteTool();
-    MakeList();
-    WriteIni(m_nginx.Port(), 2);
-    StartWindow();
-
-    // The question carries the main window's title: it is the other window.
-    unsigned long nMain = 0, nBox = 0;
-    for (int nWaited = 0; (nMain == 0 || nBox == 0) && nWaited < kWindowTimeoutMs; nWaited += 50) {
-        for (unsigned long nId : X().FindWindows(kMainTitle))
-            (X().Geometry(nId).size() == QSize(800, 450) ? nMain : nBox) = nId;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_NE(nBox, 0u) << Log();
-    std::string strLog = Log();
-    size_t nAt = strLog.find(") ", strLog.find("Exception Msg = (")) + 2;
-    BoxFace face = RenderBox("인증서 오류가 발생 했습니다.\r\n"
-                             "오류를 무시(권장하지 않음)하고 계속 진행 하시겠습니까?\r\n\r\n" +
-                                 strLog.substr(nAt, strLog.find('\n', nAt) - nAt),
-                             kMainTitle, kMbYesNo | kMbIconWarning);
-    ASSERT_TRUE(Shows(nBox, MatchesBox(face), "certificate-question"));
-    ASSERT_TRUE(X().Keys(nBox, "y"));
-    unsigned long nPrompt = WaitForWindow(kPromptTitle);
-    ASSERT_NE(nPrompt, 0u) << Log();
-    ASSERT_TRUE(X().Keys(nPrompt, "Return"));
-    EXPECT_EQ(WaitExit(), 0) << Log();
-    EXPECT_EQ(ReadWholeFile(Installed("a.txt")), "over tls");
-}
-
-// No list: the error box, then the window idle until Escape.
-TEST_F(WindowRunTest, ErrorBoxWhenTheServerIsDown) {
-    m_nginx.Stop();
-    StartWindow();
-    unsigned long nBox = WaitForWindow("오류");
-    ASSERT_NE(nBox, 0u) << Log();
-    CTideApp app(nullptr);
-    UpdateLinkNames(app.m_strProductName, "");
-    BoxFace face = RenderBox(std::string("리스트 파일 정보를 가져오는 도중에 오류가 발생했습니다.\n"
-                                         "더이상 진행하지 못하고 종료합니다.\n"
-                                         "긴급 상황인 경우, 아래의 메뉴를 선택하여 프로그램을 "
-                                         "기동하십시요.\n메뉴 경로 : 프로그램->") +
-                                 kProgramGroupName + "->" + g_szLinkName + " - 다운로드 장애시",
-                             "오류", kMbOk | kMbIconError);
-    ASSERT_TRUE(Shows(nBox, MatchesBox(face), "error-box"));
-    ASSERT_TRUE(X().Keys(nBox, "Return"));
-    ASSERT_TRUE(X().WaitUntilGone(nBox, kPaintTimeoutMs));
-    unsigned long nMain = WaitForWindow(kMainTitle);
-    ASSERT_NE(nMain, 0u);
-    EXPECT_TRUE(Shows(nMain, MainIdle(RenderMain()), "main-after-error"));
-    ASSERT_TRUE(X().Keys(nMain, "Escape"));
-    EXPECT_EQ(WaitExit(), 0) << Log();
-}
-
 // Closed during the downloads: the window goes at once, the process once
 // the worker has stopped, and nothing more is fetched or started.
 TEST_F(WindowRunTest, ClosedDuringTheDownloads) {
-    for (int i = 1; i <= 5; ++i) WriteRelease("slow/f" + std::to_string(i) + ".bin", std::string(150000, 'a' + i));
+    for (int i = 1; i <= 5; ++i)
+        WriteRelease("slow/f" + std::to_string(i) + ".bin", std::string(150000, 'a' + i));
     WriteTool();
     MakeList();
     StartWindow();

@@ -28,30 +28,6 @@ std::string Quote(const std::string& str) {
     return strOut + "'";
 }
 
-// An extended regular expression that matches strText exactly.
-std::string ExactPattern(const std::string& strText) {
-    std::string strOut = "^";
-    for (char c : strText) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
-            strOut += '\\';
-        strOut += c;
-    }
-    return strOut + "$";
-}
-
-std::string ReadCommand(const std::string& strCommand) {
-    std::string strOut;
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (pPipe == nullptr)
-        return strOut;
-    char buf[256];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof(buf), pPipe)) > 0)
-        strOut.append(buf, n);
-    pclose(pPipe);
-    return strOut;
-}
-
 void Sleep(int nMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
 }
@@ -132,20 +108,17 @@ bool CXDisplay::Run(const std::string& strArgs) {
 }
 
 std::vector<unsigned long> CXDisplay::FindWindows(const std::string& strTitle) {
-    std::string strOut = ReadCommand("timeout " + std::to_string(kToolTimeoutSeconds) +
-                                     " xdotool search --onlyvisible --name " +
-                                     Quote(ExactPattern(strTitle)) + " 2>/dev/null");
+    // The titles hold no characters special to the pattern.
+    std::string strCommand = "timeout " + std::to_string(kToolTimeoutSeconds) +
+                             " xdotool search --onlyvisible --name " + Quote("^" + strTitle + "$") +
+                             " 2>/dev/null";
     std::vector<unsigned long> vec;
-    size_t nPos = 0;
-    while (nPos < strOut.size()) {
-        size_t nEnd = strOut.find('\n', nPos);
-        if (nEnd == std::string::npos)
-            nEnd = strOut.size();
-        unsigned long nId = strtoul(strOut.substr(nPos, nEnd - nPos).c_str(), nullptr, 10);
-        if (nId != 0)
-            vec.push_back(nId);
-        nPos = nEnd + 1;
-    }
+    FILE* pPipe = popen(strCommand.c_str(), "r");
+    unsigned long nId = 0;
+    while (pPipe != nullptr && fscanf(pPipe, "%lu", &nId) == 1)
+        vec.push_back(nId);
+    if (pPipe != nullptr)
+        pclose(pPipe);
     return vec;
 }
 

@@ -1,6 +1,6 @@
 #include "tests/support/test_certs.h"
 
-#include <cstdio>
+#include <fstream>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
@@ -8,42 +8,38 @@
 namespace {
 
 // One configuration for the authority, the requests and the signing.
-std::string OpensslConfig(const std::string& strDir) {
-    return "[ req ]\n"
-           "distinguished_name = dn\n"
-           "prompt = no\n"
-           "[ dn ]\n"
-           "CN = unused\n"
-           "[ v3_ca ]\n"
-           "basicConstraints = critical,CA:TRUE\n"
-           "keyUsage = critical,keyCertSign,cRLSign\n"
-           "subjectKeyIdentifier = hash\n"
-           "[ ca ]\n"
-           "default_ca = test_ca\n"
-           "[ test_ca ]\n"
-           "dir = " +
-           strDir +
-           "\n"
-           "database = $dir/index.txt\n"
-           "new_certs_dir = $dir/issued\n"
-           "serial = $dir/serial\n"
-           "default_md = sha256\n"
-           "policy = any_policy\n"
-           "unique_subject = no\n"
-           "copy_extensions = none\n"
-           "[ any_policy ]\n"
-           "commonName = supplied\n"
-           "[ server_local ]\n"
-           "basicConstraints = CA:FALSE\n"
-           "keyUsage = critical,digitalSignature,keyEncipherment\n"
-           "extendedKeyUsage = serverAuth\n"
-           "subjectAltName = DNS:localhost,IP:127.0.0.1\n"
-           "[ server_other ]\n"
-           "basicConstraints = CA:FALSE\n"
-           "keyUsage = critical,digitalSignature,keyEncipherment\n"
-           "extendedKeyUsage = serverAuth\n"
-           "subjectAltName = DNS:other.invalid\n";
-}
+constexpr const char* kOpensslConfig = R"([ req ]
+distinguished_name = dn
+prompt = no
+[ dn ]
+CN = unused
+[ v3_ca ]
+basicConstraints = critical,CA:TRUE
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+[ ca ]
+default_ca = test_ca
+[ test_ca ]
+database = $dir/index.txt
+new_certs_dir = $dir/issued
+serial = $dir/serial
+default_md = sha256
+policy = any_policy
+unique_subject = no
+copy_extensions = none
+[ any_policy ]
+commonName = supplied
+[ server_local ]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:localhost,IP:127.0.0.1
+[ server_other ]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:other.invalid
+)";
 
 std::string Quote(const std::string& str) {
     return "'" + str + "'";
@@ -60,14 +56,9 @@ bool MakeTestCerts(const std::string& strDir, TestCerts* pCerts, std::string* ps
         *pstrError = "cannot prepare " + strDir;
         return false;
     }
-    FILE* fp = std::fopen(strConf.c_str(), "w");
-    if (fp == nullptr) {
-        *pstrError = "cannot write " + strConf;
-        return false;
-    }
-    std::string strText = OpensslConfig(strDir);
-    std::fwrite(strText.data(), 1, strText.size(), fp);
-    std::fclose(fp);
+    std::string strText = kOpensslConfig;
+    strText.insert(strText.find("database"), "dir = " + strDir + "\n");
+    std::ofstream(strConf) << strText;
 
     const std::string strReq = "openssl req -config " + Quote(strConf) +
                                " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
