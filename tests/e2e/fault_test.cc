@@ -97,6 +97,9 @@ TEST_F(FaultTest, KilledAtRandomThenRepairedByACleanRun) {
     std::mt19937 random(20261206);
     std::uniform_int_distribution<int> killAfterMs(0, 1800);
     WriteTool();
+    // A part (and its resume record) of a file the list no longer names goes too.
+    m_dir.WriteFile(m_strInstallName + "/small/.gone.bin.tidewell-part", "old part");
+    m_dir.WriteFile(m_strInstallName + "/small/.gone.bin.tidewell-part.meta", "old meta");
     for (int i = 0; i < 10; ++i) {
         std::string strVersion = "version " + std::to_string(i) + "\n";
         WriteRelease("slow/a.bin", std::string(60000 + i, 'a') + strVersion);

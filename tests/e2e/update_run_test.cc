@@ -2,6 +2,7 @@
 // the exit codes, the launcher, and the terminal front end's own behaviour.
 #include <signal.h>
 
+#include <ctime>
 #include <functional>
 
 #include "platform/file_system.h"
@@ -9,11 +10,14 @@
 
 // Every kind of post-processing through the process; the tool gets the
 // installation folder (blanks, quotes, a backslash) as one word; the second
-// run asks for the list only, over one kept-alive connection.
+// run fetches the list only, over one kept-alive connection, also for a
+// gzip-encoded file whose record gives no size (HEAD's size is the encoded
+// one) and an empty gzip-encoded file.
 TEST_F(UpdateRunTest, FirstInstallThenASecondRunThatFetchesNothing) {
     WriteRelease("app/readme.txt", "hello reader\n");
     WriteRelease("data/notes.txt", std::string(50000, 'n'));
-    ASSERT_EQ(RunShell("gzip -9 '" + m_strRelease + "/data/notes.txt'"), 0);
+    WriteRelease("data/empty.txt", "");
+    ASSERT_EQ(RunShell("cd '" + m_strRelease + "/data' && gzip -9 notes.txt empty.txt"), 0);
     m_dir.WriteFile("zipsrc/docs/guide.txt", "inside the archive\n");
     ASSERT_EQ(RunShell("mkdir -p '" + m_strRelease + "/pack' && cd '" + m_dir.Sub("zipsrc") +
                        "' && zip -q -r '" + m_strRelease + "/pack/bundle.zip' docs"),
@@ -22,11 +26,18 @@ TEST_F(UpdateRunTest, FirstInstallThenASecondRunThatFetchesNothing) {
     WriteTool();
     MakeList("--gzip-static --type 'tools/hello.sh=EXE|w=1' --delete old/obsolete.txt");
     m_dir.WriteFile(m_strInstallName + "/old/obsolete.txt", "stale");
+    WriteRelease("data/unsized.txt", std::string(5000, 'u'));
+    ASSERT_EQ(RunShell("gzip -9 '" + m_strRelease + "/data/unsized.txt'"), 0);
+    AppendToList("data/unsized.txt\n");
+    // A list changed this very second gives no validator to ask with.
+    platform::SetFileModifyTime(m_strRelease + "/_listfile.txt", time(nullptr) - 1000);
 
     RunResult run = Run("1");
     ASSERT_EQ(run.nExit, 0) << run.strOutput << Log();
     EXPECT_EQ(ReadWholeFile(Installed("app/readme.txt")), "hello reader\n");
     EXPECT_EQ(ReadWholeFile(Installed("data/notes.txt")), std::string(50000, 'n'));
+    EXPECT_EQ(ReadWholeFile(Installed("data/unsized.txt")), std::string(5000, 'u'));
+    EXPECT_TRUE(platform::FileExists(Installed("data/empty.txt")));
     EXPECT_EQ(ReadWholeFile(Installed("pack/docs/guide.txt")), "inside the archive\n");
     EXPECT_FALSE(platform::FileExists(Installed("old/obsolete.txt")));
     EXPECT_EQ(ReadWholeFile(Installed("tools/hello.out")), "ran\n");
@@ -36,10 +47,22 @@ TEST_F(UpdateRunTest, FirstInstallThenASecondRunThatFetchesNothing) {
 
     RunResult again = Run("1");
     ASSERT_EQ(again.nExit, 0) << again.strOutput;
-    std::vector<NginxAccessEntry> vecAll = m_nginx.AccessLogFor("/rel/", m_nSeenRequests + 2);
-    ASSERT_EQ(vecAll.size(), m_nSeenRequests + 2);
-    EXPECT_EQ(vecAll.back().strRequest, "GET /rel/_listfile.txt HTTP/1.1");
-    EXPECT_EQ(vecAll.back().nConnection, vecAll[m_nSeenRequests].nConnection);
+    size_t nFirst = m_nSeenRequests;
+    EXPECT_EQ(NewGets(3), std::vector<std::string>{"/rel/_listfile.txt"});
+    std::vector<NginxAccessEntry> vecAll = m_nginx.AccessLog();
+    for (size_t n = nFirst; n < vecAll.size(); ++n) {
+        EXPECT_EQ(vecAll[n].nConnection, vecAll[nFirst].nConnection) << vecAll[n].strRequest;
+        if (vecAll[n].strMethod == "GET") {
+            EXPECT_EQ(vecAll[n].nStatus, 304);  // the list: not modified
+        }
+    }
+
+    // A local copy that is not the one fetched last is fetched whole again.
+    std::string strList = ReadWholeFile(m_strRelease + "/_listfile.txt");
+    m_dir.WriteFile(m_strInstallName + "/_listfile.txt", strList + "x.txt\n");
+    ASSERT_EQ(Run("1").nExit, 0);
+    EXPECT_EQ(m_nginx.AccessLogFor("/rel/_listfile.txt", 0).back().nStatus, 200);
+    EXPECT_EQ(ReadWholeFile(Installed("_listfile.txt")), strList);
 }
 
 // {what the run meets} -> the exit code and the one line that says so.
@@ -53,9 +76,18 @@ TEST_F(UpdateRunTest, ExitCodes) {
         int nExit;
         const char* pszOutput;
     } const kCases[] = {
+        {"a failed file with the pass option",
+         [&] {
+             MakeList();
+             AppendToList("missing/a.bin,,,NON|p=1,20240101000000,10\n");
+         },
+         "1", 0, ""},
         {"a file fails, no terminal: the question's default, No",
-         [&] { AppendToList("missing/a.bin,,,,20240101000000,10\n"); }, "1", 3,
-         "일부 다운로드에 실패한 파일들이 있습니다."},
+         [&] {
+             MakeList();
+             AppendToList("missing/a.bin,,,,20240101000000,10\n");
+         },
+         "1", 3, "일부 다운로드에 실패한 파일들이 있습니다."},
         {"no settings file", [&] { platform::DeleteFile(Installed("config/Tidewell.ini")); }, "1",
          1, "설정 파일이 없습니다"},
         {"a key that is not 32 bytes",
@@ -117,6 +149,7 @@ TEST_F(UpdateRunTest, QuestionsAnsweredOnTheTerminal) {
         {"failure question: enter is No", true, "1", {{kAsk, ""}, {kFailed, ""}}, 3, true, false},
         {"--assume-no asks nothing", false, "--assume-no 1", {}, 0, false, true},
         {"--assume-yes answers both", true, "--assume-yes 1", {}, 0, true, true},
+        {"resource mode: no question, no tool", false, "3", {}, 0, true, false},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.pszName);
