@@ -23,12 +23,12 @@ namespace {
 
 // Drives a program on a pseudo-terminal: argv[1] pairs of {text, reply},
 // then the program's argv. Ctrl-C goes through the terminal as a user's does.
-const char* const kTerminalScript = R"PY(import os, pty, sys
+const char* const kTerminalScript = R"PY(import os, pty, sys, time
 n = int(sys.argv[1]); pairs = sys.argv[2:2 + 2 * n]; argv = sys.argv[2 + 2 * n:]
 pid, fd = pty.fork()
 if pid == 0:
     os.execv(argv[0], argv)
-seen, step = b"", 0
+seen, step, replied = b"", 0, time.monotonic()
 while True:
     try:
         data = os.read(fd, 4096)
@@ -43,8 +43,9 @@ while True:
         seen = seen[seen.index(text) + len(text):]
         reply = pairs[2 * step + 1]
         os.write(fd, b"\x03" if reply == "^C" else reply.encode() + b"\n")
-        step += 1
+        step, replied = step + 1, time.monotonic()
 _, status = os.waitpid(pid, 0)
+print("\n[ended %d ms after the last reply]" % ((time.monotonic() - replied) * 1000))
 sys.exit(os.WEXITSTATUS(status) if os.WIFEXITED(status) else 128 + os.WTERMSIG(status))
 )PY";
 

@@ -49,7 +49,8 @@ protected:
     // Waits at most nSeconds, then kills with SIGKILL (nExit -1).
     RunResult Wait(int nPid, int nSeconds = 200);
     // The updater on a terminal: each {text, reply} waits for text in the
-    // output, then types reply and a line feed; reply "^C" sends SIGINT.
+    // output, then types reply and a line feed; reply "^C" is Ctrl-C. The
+    // output ends with "[ended N ms after the last reply]".
     RunResult RunOnTerminal(const std::string& strArgs,
                             const std::vector<std::pair<std::string, std::string>>& vecReplies);
 

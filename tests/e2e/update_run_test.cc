@@ -5,6 +5,7 @@
 #include <ctime>
 #include <functional>
 
+#include "engine/run_controller.h"
 #include "platform/file_system.h"
 #include "tests/e2e/update_run_fixture.h"
 
@@ -139,12 +140,13 @@ TEST_F(UpdateRunTest, QuestionsAnsweredOnTheTerminal) {
         int nExit;
         bool bFetched;
         bool bToolStarted;
+        bool bAtOnce = false;  // ends well before a stopped run is given up on
     } const kCases[] = {
         {"enter: update now", false, "1", {{kAsk, ""}}, 0, true, true},
         {"a wrong answer is asked again", false, "1", {{kAsk, "x"}, {kAsk, "1"}}, 0, true, true},
         {"not now", false, "1", {{kAsk, "2"}}, 0, false, true},
         {"cancel", false, "1", {{kAsk, "3"}}, 4, false, false},
-        {"Ctrl-C in the question", false, "1", {{kAsk, "^C"}}, 4, false, false},
+        {"Ctrl-C in the question", false, "1", {{kAsk, "^C"}}, 4, false, false, true},
         {"failure question: yes", true, "1", {{kAsk, ""}, {kFailed, "y"}}, 0, true, true},
         {"failure question: enter is No", true, "1", {{kAsk, ""}, {kFailed, ""}}, 3, true, false},
         {"--assume-no asks nothing", false, "--assume-no 1", {}, 0, false, true},
@@ -165,6 +167,12 @@ TEST_F(UpdateRunTest, QuestionsAnsweredOnTheTerminal) {
         if (!c.vecReplies.empty()) {
             EXPECT_NE(run.strOutput.find("\n업데이트할 파일이 있습니다."), std::string::npos)
                 << run.strOutput;
+        }
+        if (c.bAtOnce) {
+            size_t nAt = run.strOutput.rfind("[ended ");
+            ASSERT_NE(nAt, std::string::npos) << run.strOutput;
+            EXPECT_LT(std::atoi(run.strOutput.c_str() + nAt + 7),
+                      CRunController::kEndRunWaitMs / 2);
         }
         EXPECT_EQ(run.strOutput.find("(y/N)") != std::string::npos,
                   c.bMissingFile && c.vecReplies.size() > 1);
