@@ -158,19 +158,15 @@ void UpdateRunTest::WriteTool(bool bInstalled) {
     }
 }
 
-int UpdateRunTest::Start(const std::string& strArgs) {
-    std::vector<std::string> vecArgs = {m_strInstall + "/TidewellKiro"};
-    vecArgs.insert(vecArgs.end(), m_vecFrontEndArgs.begin(), m_vecFrontEndArgs.end());
-    std::string strWord;
-    for (char c : strArgs + " ") {
-        if (c != ' ') {
-            strWord += c;
-        } else if (!strWord.empty()) {
-            vecArgs.push_back(strWord);
-            strWord.clear();
-        }
+std::vector<std::string> UpdateRunTest::UpdaterArgv(const std::string& strArgs) const {
+    std::vector<std::string> vecArgv = {m_strInstall + "/TidewellKiro"};
+    vecArgv.insert(vecArgv.end(), m_vecFrontEndArgs.begin(), m_vecFrontEndArgs.end());
+    for (size_t n = 0, nEnd = 0; n < strArgs.size(); n = nEnd + 1) {
+        nEnd = std::min(strArgs.find(' ', n), strArgs.size());
+        if (nEnd > n)
+            vecArgv.push_back(strArgs.substr(n, nEnd - n));
     }
-    return StartArgv(vecArgs, false);
+    return vecArgv;
 }
 
 int UpdateRunTest::StartArgv(std::vector<std::string> vecArgs, bool bSplitStdout) {
@@ -254,13 +250,8 @@ RunResult UpdateRunTest::RunOnTerminal(
         vecArgv.push_back(strText);
         vecArgv.push_back(strReply);
     }
-    vecArgv.push_back(m_strInstall + "/TidewellKiro");
-    vecArgv.insert(vecArgv.end(), m_vecFrontEndArgs.begin(), m_vecFrontEndArgs.end());
-    for (size_t n = 0, nEnd = 0; n < strArgs.size(); n = nEnd + 1) {
-        nEnd = std::min(strArgs.find(' ', n), strArgs.size());
-        if (nEnd > n)
-            vecArgv.push_back(strArgs.substr(n, nEnd - n));
-    }
+    std::vector<std::string> vecUpdater = UpdaterArgv(strArgs);
+    vecArgv.insert(vecArgv.end(), vecUpdater.begin(), vecUpdater.end());
     return Wait(StartArgv(vecArgv, false), 60);
 }
 

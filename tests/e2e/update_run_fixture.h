@@ -42,7 +42,8 @@ protected:
 
     // The updater with m_vecFrontEndArgs and these blank-separated words.
     RunResult Run(const std::string& strArgs) { return Wait(Start(strArgs)); }
-    int Start(const std::string& strArgs);
+    int Start(const std::string& strArgs) { return StartArgv(UpdaterArgv(strArgs), false); }
+    std::vector<std::string> UpdaterArgv(const std::string& strArgs) const;
     // Any program, stdout kept apart.
     RunResult RunProgram(const std::vector<std::string>& vecArgv);
     int StartArgv(std::vector<std::string> vecArgv, bool bSplitStdout);
