@@ -1,6 +1,6 @@
-// Shared pieces of the engine and HTTP tests: one engine with a real log, an
-// application object, a configuration and a recording front end, all in a
-// scratch folder; helpers to read the log and to make items and gzip data.
+// The HTTP tests' fixture: one engine with a real log, an application object,
+// a configuration and a recording front end, all in a scratch folder, talking
+// to the program's shared servers; helpers to make items and test data.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,17 +8,16 @@
 
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
 #include "engine/file_item.h"
 #include "engine/http_connection.h"
 #include "engine/sync_engine.h"
-#include "log/my_log.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/recording_front_end.h"
+#include "tests/support/server_set.h"
 #include "tests/support/temp_dir.h"
 
 class CHttpTestBase : public ::testing::Test {
@@ -30,61 +29,36 @@ protected:
             unsetenv(pszName);
         }
         unsetenv("TIDEWELL_CA_BUNDLE");
-        m_pLog = std::make_unique<CMyLog>(10, m_dir.Sub("log"), "Tidewell");
-        g_pMyLog = m_pLog.get();
         m_pCfg = std::make_unique<CTideCfg>(m_dir.Sub("config/Tidewell.ini"));
         m_pCfg->m_strServer = "127.0.0.1";
         m_pCfg->m_strBaseUrl = "base";
         m_pCfg->m_strListFileName = "_listfile.txt";
         m_pCfg->m_strLocalBaseDir = m_dir.Sub("install");
-        m_pCfg->m_nHttpsMode = 0;
         m_pCfg->m_bEncodeUrlUtf = 1;
+        NewEngine();
+    }
+
+    void NewEngine() {
         m_pEngine = std::make_unique<CSyncEngine>();
         m_pEngine->m_pDlg = &m_frontEnd;
         m_frontEnd.SetStopFlag(&m_pEngine->m_nRequestStopFlag);
     }
-    ~CHttpTestBase() override {
-        m_pEngine.reset();
-        g_pMyLog = nullptr;
-    }
-
-    // Points the configuration at 127.0.0.1:nPort and opens the connection.
+    // Points the configuration at strHost:nPort and opens the connection.
     void InitEngine(int nPort, int nHttpsMode = 0, const std::string& strHost = "127.0.0.1") {
         m_pCfg->m_nPort = nPort;
         m_pCfg->m_nHttpsMode = nHttpsMode;
         m_pCfg->m_strServer = strHost;
         ASSERT_EQ(m_pEngine->InitSyncEngine(m_pCfg.get()), 0);
     }
-
-    // Log lines without their time stamps: "DEBUG CSyncEngine::...".
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> vecLines;
-        std::istringstream in(ReadWholeFile(m_pLog->GetLogPath()));
-        std::string strLine;
-        constexpr size_t kStampLength = 26;  // "YYYY/MM/DD=hh:mm:ss.mmm : "
-        while (std::getline(in, strLine)) {
-            if (strLine.size() > kStampLength)
-                vecLines.push_back(strLine.substr(kStampLength));
-        }
-        return vecLines;
+    void TrustTestAuthority() {
+        setenv("TIDEWELL_CA_BUNDLE", TestServers().Certs().strCaCert.c_str(), 1);
     }
-    // True when a line of that level ("DEBUG", "INFO", ...) is exactly strText.
-    bool HasLogLine(const std::string& strLevel, const std::string& strText) const {
-        std::string strWanted = strLevel;
-        strWanted.resize(5, ' ');
-        strWanted += " " + strText;
-        for (const std::string& strLine : LogLines()) {
-            if (strLine == strWanted)
-                return true;
-        }
-        return false;
-    }
-    int CountLogLinesWith(const std::string& strPart) const {
+    int LogCount(const std::string& strPart) const {
+        std::string strText = m_log.Text();
         int nCount = 0;
-        for (const std::string& strLine : LogLines()) {
-            if (strLine.find(strPart) != std::string::npos)
-                ++nCount;
-        }
+        for (size_t n = strText.find(strPart); n != std::string::npos;
+             n = strText.find(strPart, n + 1))
+            ++nCount;
         return nCount;
     }
 
@@ -110,7 +84,7 @@ protected:
     }
 
     CTempDir m_dir;
-    std::unique_ptr<CMyLog> m_pLog;
+    CLogCapture m_log;
     CTideApp m_app{nullptr};
     std::unique_ptr<CTideCfg> m_pCfg;
     CRecordingFrontEnd m_frontEnd;
@@ -149,21 +123,3 @@ inline std::string PatternData(size_t nSize, unsigned nSeed = 1) {
     }
     return str;
 }
-
-// nginx locations the HTTP tests use: responses without a length (chunked)
-// below /base/chunked/, stored gzip files (name.gz, sent for name with
-// Content-Encoding gzip) below /base/gz/, and status 500 at /base/error500.
-inline const char* const kTestNginxLocations = R"NGINX(
-        location /base/chunked/ {
-            sub_filter_types *;
-            sub_filter 'text-that-never-appears' 'x';
-            sub_filter_once off;
-            sub_filter_last_modified on;
-        }
-        location /base/gz/ {
-            gzip_static always;
-        }
-        location = /base/error500 {
-            return 500;
-        }
-)NGINX";

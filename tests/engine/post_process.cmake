@@ -13,9 +13,9 @@ tidewell_add_test(platform_font_test
     SOURCES ${_platform_tests}/font_test.cc
     LIBS tidewell_platform)
 
-foreach(_name process_launch_test post_process_test post_process_zip_test
-        post_process_wine_test)
-    tidewell_add_test(engine_${_name}
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/${_name}.cc ${_launch_support}
-        LIBS tidewell_engine tidewell_test_engine_support)
-endforeach()
+tidewell_add_test(engine_post_process_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/process_launch_test.cc
+            ${CMAKE_CURRENT_LIST_DIR}/post_process_test.cc
+            ${CMAKE_CURRENT_LIST_DIR}/post_process_zip_test.cc
+            ${CMAKE_CURRENT_LIST_DIR}/post_process_wine_test.cc ${_launch_support}
+    LIBS tidewell_engine tidewell_test_engine_support)
