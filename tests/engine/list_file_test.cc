@@ -1,32 +1,121 @@
-// The list file reader: field rules, type field, resource filter, code page
-// and the limits, on real list files in a scratch folder.
+// The list file reader: field rules, the type field, the resource filter, the
+// code page, the hash field and the limits, on real list files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
+#include "engine/list_signature.h"
 #include "engine/sync_engine.h"
-#include "tests/engine/list_test_support.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/recording_front_end.h"
 #include "tests/support/temp_dir.h"
-#include "engine/list_signature.h"
 #include "util/crypto.h"
 
 namespace {
 
-FileItem Parse(const std::string& strLine) {
+using Strings = std::vector<std::string>;
+
+// {record line} -> the fields read from it.
+TEST(ListLineTest, FieldsAreSplitAndRead) {
+    struct Case {
+        std::string strLine;
+        const char* pszSource;
+        const char* pszTarget;
+        int nSysFlag;
+        int nType;
+        const char* pszTime;
+        const char* pszSize;
+    } const kCases[] = {
+        {"a/b.dll,,,REG", "a/b.dll", "a/b.dll", 2, kFileTypeReg, "", ""},
+        // Both separators become "/"; only the time's digits count.
+        {"src/a.dll,bin\\x/a.dll,SYSTEM,ZIP,2024-03-15 09:07:02,1234,ignored", "src/a.dll",
+         "bin/x/a.dll", 1, kFileTypeZip, "20240315090702", "1234"},
+        {"a.dll,,,,20240101000000,10", "a.dll", "a.dll", 2, kFileTypeNormal, "20240101000000", "10"},
+        {"a.dll,t.dll,sys", "a.dll", "t.dll", 2, kFileTypeNormal, "", ""},  // case-sensitive
+        // A quoted path keeps its comma; the byte after the closing quote is skipped.
+        {"\"a,b.dll\",t/x.dll,SYS", "a,b.dll", "t/x.dll", 1, kFileTypeNormal, "", ""},
+        {"\"a.dll\"Xb.dll", "a.dll", "b.dll", 2, kFileTypeNormal, "", ""},
+        {"a.dll,\"my dir/a,1.dll\",,REG", "a.dll", "my dir/a,1.dll", 2, kFileTypeReg, "", ""},
+        // A backslash protects inside quotes and stays.
+        {"\"a\\\"b.dll\",x.dll", "a\\\"b.dll", "x.dll", 2, kFileTypeNormal, "", ""},
+        // Quotes stay in later fields and only protect commas.
+        {"a.dll,,\"SYS,x\",REG", "a.dll", "a.dll", 2, kFileTypeReg, "", ""},
+        {"run.exe,,,EXE|w=1/a=\"-x,y\",20240101000000", "run.exe", "run.exe", 2, kFileTypeExe,
+         "20240101000000", ""},
+        {std::string(511, 's') + ",t.dll", nullptr, "t.dll", 2, kFileTypeNormal, "", ""},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.strLine.substr(0, 40));
+        FileItem item;
+        ASSERT_TRUE(CSyncEngine::ParseListLine(item, c.strLine.data(), c.strLine.size()));
+        EXPECT_EQ(item.m_strSourceFile, c.pszSource ? c.pszSource : std::string(511, 's'));
+        EXPECT_EQ(item.m_strTargetRel, c.pszTarget);
+        EXPECT_EQ(item.m_nSysFlag, c.nSysFlag);
+        EXPECT_EQ(item.m_nFileType, c.nType);
+        EXPECT_EQ(item.m_strModifyTime, c.pszTime);
+        EXPECT_EQ(item.m_strFileSize, c.pszSize);
+    }
     FileItem item;
-    EXPECT_TRUE(CSyncEngine::ParseListLine(item, strLine.data(), strLine.size())) << strLine;
-    return item;
+    std::string strLine = "run.exe,,,EXE|w=1/a=\"-x,y\"";
+    ASSERT_TRUE(CSyncEngine::ParseListLine(item, strLine.data(), strLine.size()));
+    EXPECT_EQ(item.m_strArguments, "-x,y");
+    // A field of 512 bytes or more refuses the record.
+    for (const std::string& strLong :
+         {"a.dll," + std::string(512, 's'), "\"" + std::string(512, 's') + "\""}) {
+        EXPECT_FALSE(CSyncEngine::ParseListLine(item, strLong.data(), strLong.size()));
+    }
 }
 
-FileItem TypeField(const std::string& strField) {
-    FileItem item;
-    CSyncEngine::ParseFileTypeField(item, strField);
-    return item;
+// {type field} -> type, pass option, wait option, arguments.
+TEST(ListLineTest, TypeFieldTokensAndOptions) {
+    struct Case {
+        const char* pszField;
+        int nType;
+        int bPass = 0;
+        int bWait = 0;
+        const char* pszArgs = "";
+    } const kCases[] = {
+        {"REG", kFileTypeReg},  {" reg ", kFileTypeReg},       {"Reg|", kFileTypeReg},
+        {"CMD", kFileTypeExe},  {"EXE", kFileTypeExe},         {"DEL", kFileTypeDel},
+        {"FNT", kFileTypeFont}, {"FON", kFileTypeFont},        {"REF", kFileTypeRegFile},
+        {"ZIP", kFileTypeZip},  {"ASM", kFileTypeAsm},         {"ZRG", kFileTypeZipReg},
+        {"", kFileTypeNormal},  {"EXE/w=1", kFileTypeNormal},  {"REGS", kFileTypeNormal},
+        {"ab|REG", kFileTypeNormal},  // "|" too early
+        {"zip|PASS", kFileTypeZip, 1},
+        {"EXE |p=1//w=1/a=\"/S /D=c:\\\\x\"/x=9", kFileTypeExe, 1, 1, "/S /D=c:\\\\x"},
+        {"EXE|a=noquotes", kFileTypeExe},
+        {"EXE|a=\"", kFileTypeExe},
+        {"EXE|pass", kFileTypeExe},  // options are case-sensitive
+    };
+    for (const Case& c : kCases) {
+        FileItem item;
+        CSyncEngine::ParseFileTypeField(item, c.pszField);
+        EXPECT_EQ(item.m_nFileType, c.nType) << c.pszField;
+        EXPECT_EQ(item.m_bPassOnFail, c.bPass) << c.pszField;
+        EXPECT_EQ(item.m_bWaitClose, c.bWait) << c.pszField;
+        EXPECT_EQ(item.m_strArguments, c.pszArgs) << c.pszField;
+    }
+}
+
+// {path} -> may it be updated in resource mode.
+TEST(ListLineTest, ResourceModeRefusesProgramsAndSettings) {
+    const std::pair<const char*, int> kCases[] = {
+        {"", 0}, {"a.ex", 1}, {".exe", 1},  // four bytes or fewer
+        {"bin/a.EXE", 0}, {"run.bat", 0}, {"run.Cmd", 0}, {"config/x.mdb", 0},
+        {"CONFIG\\x.MDB", 0}, {"customdata/a/x.mdb", 0}, {"data/x.mdb", 1}, {"/config/x.mdb", 1},
+        {"x.mdb", 1},
+        // The fixed program names, also without a suffix.
+        {"Corvid@LoomhallKiro", 0}, {"sub/TidewellKiro", 0}, {"TidewellKiroRun1", 0},
+        {"TidewellKiro.txt", 1}, {"bin/Corvid@Loomhall.dll", 0}, {"bin/Corvid@Loomhall.dlls", 1},
+        {"bin/corvid@loomhall.dll", 1}, {"res/a.png", 1},
+    };
+    for (const auto& [pszPath, nAllowed] : kCases)
+        EXPECT_EQ(CSyncEngine::IsAllowedResourceFile(pszPath), nAllowed) << pszPath;
 }
 
 class ListFileTest : public ::testing::Test {
@@ -37,8 +126,8 @@ protected:
         m_engine.m_pCfg = &m_cfg;
         m_engine.m_pDlg = &m_frontEnd;
     }
-
     int Read(const std::string& strList) {
+        m_engine.ClearAllFileItemLists();
         m_dir.WriteFile("_listfile.txt", strList);
         return ReadAgain();
     }
@@ -46,10 +135,10 @@ protected:
         return m_engine.GetFileListFileFromFile(m_engine.m_DownFileItemList,
                                                 m_engine.m_RegFileItemList);
     }
-    std::vector<std::string> Sources(const FileItemList& list) const {
-        std::vector<std::string> vec;
-        for (const auto& pItem : list)
-            vec.push_back(pItem->m_strSourceFile);
+    Strings Sources(bool bTargets = false) const {
+        Strings vec;
+        for (const auto& pItem : m_engine.m_DownFileItemList)
+            vec.push_back(bTargets ? pItem->m_strTargetFile : pItem->m_strSourceFile);
         return vec;
     }
     std::string Base() const { return m_dir.Path() + "/"; }
@@ -61,175 +150,42 @@ protected:
     CSyncEngine m_engine;
 };
 
-using Strings = std::vector<std::string>;
-
-}  // namespace
-
-// ---- Field splitting ----
-
-TEST(ListLineTest, RegRecordWithEmptyFields) {
-    FileItem item = Parse("a/b.dll,,,REG");
-    EXPECT_EQ("a/b.dll", item.m_strSourceFile);
-    EXPECT_EQ("a/b.dll", item.m_strTargetRel);
-    EXPECT_EQ("a/b.dll", item.m_strTargetFile);
-    EXPECT_EQ(kFileTypeReg, item.m_nFileType);
-    EXPECT_EQ(2, item.m_nSysFlag);
-    EXPECT_EQ("", item.m_strModifyTime);
-    EXPECT_EQ("", item.m_strFileSize);
-}
-
-TEST(ListLineTest, AllFieldsAndTimeDigitsOnly) {
-    FileItem item = Parse("src/a.dll,bin\\x/a.dll,SYSTEM,ZIP,2024-03-15 09:07:02,1234,ignored");
-    EXPECT_EQ("src/a.dll", item.m_strSourceFile);
-    EXPECT_EQ("bin/x/a.dll", item.m_strTargetRel);  // both separators become "/"
-    EXPECT_EQ(1, item.m_nSysFlag);
-    EXPECT_EQ(kFileTypeZip, item.m_nFileType);
-    EXPECT_EQ("20240315090702", item.m_strModifyTime);
-    EXPECT_EQ("1234", item.m_strFileSize);
-}
-
-TEST(ListLineTest, TwoCommasInARowKeepTheDefault) {
-    FileItem item = Parse("a.dll,,,,20240101000000,10");
-    EXPECT_EQ(2, item.m_nSysFlag);
-    EXPECT_EQ(kFileTypeNormal, item.m_nFileType);
-    EXPECT_EQ("20240101000000", item.m_strModifyTime);
-    EXPECT_EQ("10", item.m_strFileSize);
-    EXPECT_EQ(1, Parse("a.dll,t.dll,SYS").m_nSysFlag);
-    EXPECT_EQ(2, Parse("a.dll,t.dll,sys").m_nSysFlag);  // case-sensitive
-}
-
-TEST(ListLineTest, QuotedPathKeepsCommaAndSkipsTheByteAfterTheQuote) {
-    FileItem item = Parse("\"a,b.dll\",t/x.dll,SYS");
-    EXPECT_EQ("a,b.dll", item.m_strSourceFile);
-    EXPECT_EQ("t/x.dll", item.m_strTargetRel);
-    EXPECT_EQ(1, item.m_nSysFlag);
-    // Whatever follows the closing quote is skipped, comma or not.
-    EXPECT_EQ("b.dll", Parse("\"a.dll\"Xb.dll").m_strTargetRel);
-    // A quoted target field as well.
-    EXPECT_EQ("my dir/a,1.dll", Parse("a.dll,\"my dir/a,1.dll\",,REG").m_strTargetRel);
-    EXPECT_EQ(kFileTypeReg, Parse("a.dll,\"my dir/a,1.dll\",,REG").m_nFileType);
-}
-
-TEST(ListLineTest, BackslashProtectsInsideQuotesAndStays) {
-    FileItem item = Parse("\"a\\\"b.dll\",x.dll");
-    EXPECT_EQ("a\\\"b.dll", item.m_strSourceFile);
-    EXPECT_EQ("x.dll", item.m_strTargetRel);
-}
-
-TEST(ListLineTest, QuotesStayInLaterFieldsAndOnlyProtectCommas) {
-    FileItem item = Parse("a.dll,,\"SYS,x\",REG");
-    EXPECT_EQ(2, item.m_nSysFlag);  // the field is "SYS,x" with its quotes
-    EXPECT_EQ(kFileTypeReg, item.m_nFileType);
-}
-
-TEST(ListLineTest, ArgumentWithCommaSurvivesTheFieldSplit) {
-    FileItem item = Parse("run.exe,,,EXE|w=1/a=\"-x,y\",20240101000000");
-    EXPECT_EQ(kFileTypeExe, item.m_nFileType);
-    EXPECT_EQ(1, item.m_bWaitClose);
-    EXPECT_EQ("-x,y", item.m_strArguments);
-    EXPECT_EQ("20240101000000", item.m_strModifyTime);
-}
-
-TEST(ListLineTest, FieldLengthLimit) {
-    std::string str511(511, 's');
-    std::string str512(512, 's');
-    FileItem item;
-    EXPECT_TRUE(CSyncEngine::ParseListLine(item, (str511 + ",t.dll").data(), 517));
-    EXPECT_EQ(str511, item.m_strSourceFile);
-    std::string strLong = "a.dll," + str512;
-    FileItem rejected;
-    EXPECT_FALSE(CSyncEngine::ParseListLine(rejected, strLong.data(), strLong.size()));
-    std::string strQuoted = "\"" + str512 + "\"";
-    EXPECT_FALSE(CSyncEngine::ParseListLine(rejected, strQuoted.data(), strQuoted.size()));
-}
-
-// ---- Type field ----
-
-TEST(TypeFieldTest, TokensAndOptions) {
-    EXPECT_EQ(kFileTypeReg, TypeField("REG").m_nFileType);
-    EXPECT_EQ(kFileTypeReg, TypeField(" reg ").m_nFileType);
-    EXPECT_EQ(kFileTypeReg, TypeField("Reg|").m_nFileType);  // "|" at position 3
-    EXPECT_EQ(kFileTypeNormal, TypeField("EXE/w=1").m_nFileType);
-    EXPECT_EQ(kFileTypeNormal, TypeField("REGS").m_nFileType);
-    EXPECT_EQ(kFileTypeNormal, TypeField("ab|REG").m_nFileType);  // "|" too early
-    EXPECT_EQ(kFileTypeNormal, TypeField("").m_nFileType);
-    const std::pair<const char*, int> kCodes[] = {
-        {"CMD", 3}, {"EXE", 3}, {"DEL", 4}, {"FNT", 5}, {"FON", 5},
-        {"REF", 6}, {"ZIP", 7}, {"ASM", 8}, {"ZRG", 9},
-    };
-    for (const auto& [pszToken, nType] : kCodes)
-        EXPECT_EQ(nType, TypeField(pszToken).m_nFileType);
-
-    FileItem zip = TypeField("zip|PASS");
-    EXPECT_EQ(kFileTypeZip, zip.m_nFileType);
-    EXPECT_EQ(1, zip.m_bPassOnFail);
-    EXPECT_EQ(0, zip.m_bWaitClose);
-
-    FileItem exe = TypeField("EXE |p=1//w=1/a=\"/S /D=c:\\\\x\"/x=9");
-    EXPECT_EQ(kFileTypeExe, exe.m_nFileType);
-    EXPECT_EQ(1, exe.m_bPassOnFail);
-    EXPECT_EQ(1, exe.m_bWaitClose);
-    EXPECT_EQ("/S /D=c:\\\\x", exe.m_strArguments);
-
-    EXPECT_EQ("", TypeField("EXE|a=noquotes").m_strArguments);
-    EXPECT_EQ("", TypeField("EXE|a=\"").m_strArguments);
-    EXPECT_EQ(0, TypeField("EXE|pass").m_bPassOnFail);  // options are case-sensitive
-}
-
-// ---- Reading the file ----
-
-TEST_F(ListFileTest, RegRecordGoesToBothLists) {
-    ASSERT_EQ(0, Read("a/b.dll,,,REG\n"));
-    ASSERT_EQ(1u, m_engine.m_DownFileItemList.size());
-    const FileItem& down = *m_engine.m_DownFileItemList.front();
-    EXPECT_EQ(Base() + "a/b.dll", down.m_strTargetFile);
-    EXPECT_EQ(0, down.m_bDownloaded);
-    ASSERT_EQ(1u, m_engine.m_RegFileItemList.size());
-    const FileItem& reg = *m_engine.m_RegFileItemList.front();
-    EXPECT_EQ(1, reg.m_bDownloaded);
-    EXPECT_EQ("a/b.dll", reg.m_strSourceFile);
-    EXPECT_EQ(Base() + "a/b.dll", reg.m_strTargetFile);
-    EXPECT_EQ(kFileTypeReg, reg.m_nFileType);
-    EXPECT_EQ("", reg.m_strTargetRel);  // not copied
-    EXPECT_TRUE(m_log.Has("DEBUG", "CSyncEngine::GetFileListFileFromFile> Add Reg File List : " +
-                                       Base() + "a/b.dll"));
-    EXPECT_EQ(Strings{"SetStatusText:다운로드 리스트 확인 중..."}, m_frontEnd.Calls());
-}
-
-TEST_F(ListFileTest, CommentsEmptyLinesAndWindowsLineEnds) {
-    ASSERT_EQ(0, Read("#a.dll,,,REG\r\n!b.dll\r\n\r\n   \r\nc.dll,,,,20240101000000,10\r\n"
-                      ",no-source.dll\nlast.dll"));
-    EXPECT_EQ((Strings{"   ", "c.dll", "last.dll"}), Sources(m_engine.m_DownFileItemList));
-    const FileItem& c = **std::next(m_engine.m_DownFileItemList.begin());
-    EXPECT_EQ("10", c.m_strFileSize);  // no CR left behind
-    EXPECT_TRUE(m_engine.m_RegFileItemList.empty());
-}
-
-TEST_F(ListFileTest, LongLineIsReadInPiecesOf1022Bytes) {
-    // Two records on one 2000-byte line: the first piece ends at byte 1022.
+TEST_F(ListFileTest, RecordsAreReadLineByLine) {
+    // Two records on one 2000-byte line: lines are read in pieces of 1022 bytes.
     std::string strFirst = "first.dll,,,REG";
-    while (strFirst.size() < 1022) {
+    while (strFirst.size() < 1022)
         strFirst += "," + std::string(std::min<size_t>(300, 1021 - strFirst.size()), 'f');
-    }
-    ASSERT_EQ(1022u, strFirst.size());
     std::string strSecond = "second.dll,,,ZIP";
-    while (strSecond.size() < 978) {
+    while (strSecond.size() < 978)
         strSecond += "," + std::string(std::min<size_t>(300, 977 - strSecond.size()), 's');
+    struct Case {
+        std::string strList;
+        Strings vecSources;
+    } const kCases[] = {
+        {"#a.dll,,,REG\r\n!b.dll\r\n\r\n   \r\nc.dll,,,,20240101000000,10\r\n,no-source.dll\n"
+         "last.dll",
+         {"   ", "c.dll", "last.dll"}},
+        {strFirst + strSecond + "\n" + std::string(1022, '#') + "\nthird.dll\n",
+         {"first.dll", "second.dll", "third.dll"}},
+        {"a.dll\n# note\nb.dll," + std::string(600, 'x') + "\nc.dll\n", {"a.dll", "c.dll"}},
+    };
+    for (const Case& c : kCases) {
+        ASSERT_EQ(Read(c.strList), 0);
+        EXPECT_EQ(Sources(), c.vecSources);
     }
-    ASSERT_EQ(2000u, (strFirst + strSecond).size());
-    ASSERT_EQ(0, Read(strFirst + strSecond + "\n" + std::string(1022, '#') + "\nthird.dll\n"));
-    EXPECT_EQ((Strings{"first.dll", "second.dll", "third.dll"}),
-              Sources(m_engine.m_DownFileItemList));
-    EXPECT_EQ(kFileTypeReg, m_engine.m_DownFileItemList.front()->m_nFileType);
-    EXPECT_EQ(kFileTypeZip, (*std::next(m_engine.m_DownFileItemList.begin()))->m_nFileType);
-}
-
-TEST_F(ListFileTest, OverlongFieldRejectsItsRecordWithALogLine) {
-    ASSERT_EQ(0, Read("a.dll\n# note\nb.dll," + std::string(600, 'x') + "\nc.dll\n"));
-    EXPECT_EQ((Strings{"a.dll", "c.dll"}), Sources(m_engine.m_DownFileItemList));
-    EXPECT_TRUE(m_log.Has("ERROR",
-                          "CSyncEngine::GetFileListFileFromFile> Line 3: a field of 512 "
-                          "bytes or more, record skipped (b.dll,xxx"));
+    ASSERT_EQ(Read(kCases[0].strList), 0);
+    EXPECT_EQ((*std::next(m_engine.m_DownFileItemList.begin()))->m_strFileSize, "10");  // no CR
+    EXPECT_TRUE(m_log.Has("ERROR", "CSyncEngine::GetFileListFileFromFile> Line 3: a field of 512 "
+                                   "bytes or more, record skipped (b.dll,xxx"));
+    // A REG record goes to both lists, with the full target path.
+    m_frontEnd.m_mapSpecialDir["_FONTS"] = "/usr/share/fonts/x";
+    ASSERT_EQ(Read("a/b.dll,,,REG\nf/a.ttf,_FONTS/a.ttf,,FNT\nc.dll,/opt/c.dll\n"), 0);
+    EXPECT_EQ(Sources(true),
+              (Strings{Base() + "a/b.dll", "/usr/share/fonts/x/a.ttf", Base() + "opt/c.dll"}));
+    ASSERT_EQ(m_engine.m_RegFileItemList.size(), 1u);
+    EXPECT_EQ(m_engine.m_RegFileItemList.front()->m_strTargetFile, Base() + "a/b.dll");
+    EXPECT_EQ(m_engine.m_RegFileItemList.front()->m_bDownloaded, 1);
+    EXPECT_EQ(m_engine.m_DownFileItemList.front()->m_bDownloaded, 0);
 }
 
 TEST_F(ListFileTest, Cp949ListGivesUtf8Names) {
@@ -238,44 +194,23 @@ TEST_F(ListFileTest, Cp949ListGivesUtf8Names) {
                           "'한글/파일.dll,,,REG\\r\\n똠방/각하.txt,자료/각하.txt\\r\\n'"
                           ".encode('cp949'))\" > '" +
                           strPath + "'"));
-    ASSERT_EQ(0, ReadAgain());
-    EXPECT_EQ((Strings{"한글/파일.dll", "똠방/각하.txt"}), Sources(m_engine.m_DownFileItemList));
-    EXPECT_EQ(Base() + "자료/각하.txt", m_engine.m_DownFileItemList.back()->m_strTargetFile);
-    ASSERT_EQ(1u, m_engine.m_RegFileItemList.size());
-    EXPECT_EQ(Base() + "한글/파일.dll", m_engine.m_RegFileItemList.front()->m_strTargetFile);
-    EXPECT_TRUE(m_log.Has("INFO", "CSyncEngine::GetFileListFileFromFile> " + strPath +
-                                      " is not UTF-8, read as CP949"));
+    ASSERT_EQ(ReadAgain(), 0);
+    EXPECT_EQ(Sources(), (Strings{"한글/파일.dll", "똠방/각하.txt"}));
+    EXPECT_EQ(m_engine.m_DownFileItemList.back()->m_strTargetFile, Base() + "자료/각하.txt");
+    ASSERT_EQ(Read("한글/파일.dll,,,REG\n"), 0);  // UTF-8 is taken as it is
+    EXPECT_EQ(Sources(), Strings{"한글/파일.dll"});
+    std::string strLog = m_log.Text();
+    EXPECT_NE(strLog.find(" is not UTF-8, read as CP949"), std::string::npos);
+    EXPECT_EQ(strLog.find("read as CP949"), strLog.rfind("read as CP949"));
 }
 
-TEST_F(ListFileTest, Utf8ListIsTakenAsItIs) {
-    ASSERT_EQ(0, Read("한글/파일.dll,,,REG\n"));
-    EXPECT_EQ(Strings{"한글/파일.dll"}, Sources(m_engine.m_DownFileItemList));
-    EXPECT_FALSE(m_log.Mentions("CP949"));
-}
-
-TEST_F(ListFileTest, MissingListFileFails) {
-    EXPECT_EQ(-1, ReadAgain());
-    EXPECT_TRUE(m_log.Has("DEBUG", "CSyncEngine::GetFileListFileFromFile> fopen(" +
-                                       m_dir.Sub("_listfile.txt") + ") Fail, ErrNo = 2"));
+TEST_F(ListFileTest, MissingOrOversizedListFails) {
+    EXPECT_EQ(ReadAgain(), -1);
     EXPECT_TRUE(m_frontEnd.Calls().empty());
-}
-
-TEST_F(ListFileTest, OversizedListFileIsRefused) {
     std::string strPath = m_dir.WriteFile("_listfile.txt", "a.dll\n");
     std::filesystem::resize_file(strPath, 16ULL * 1024 * 1024 + 1);  // sparse
-    EXPECT_EQ(-1, ReadAgain());
+    EXPECT_EQ(ReadAgain(), -1);
     EXPECT_TRUE(m_engine.m_DownFileItemList.empty());
-    EXPECT_TRUE(m_log.Mentions("is larger than 16777216 bytes"));
-}
-
-TEST_F(ListFileTest, TargetsAreResolvedAgainstTheBaseFolder) {
-    m_frontEnd.m_mapSpecialDir["_FONTS"] = "/usr/share/fonts/x";
-    ASSERT_EQ(0, Read("f/a.ttf,_FONTS/a.ttf,,FNT\nbin/b.dll\nc.dll,/opt/c.dll\n"));
-    Strings vecTargets;
-    for (const auto& pItem : m_engine.m_DownFileItemList)
-        vecTargets.push_back(pItem->m_strTargetFile);
-    EXPECT_EQ((Strings{"/usr/share/fonts/x/a.ttf", Base() + "bin/b.dll", Base() + "opt/c.dll"}),
-              vecTargets);
 }
 
 TEST_F(ListFileTest, HashFieldCountsOnlyWhenWellFormedAndWithAKeyMustBe) {
@@ -296,91 +231,54 @@ TEST_F(ListFileTest, HashFieldCountsOnlyWhenWellFormedAndWithAKeyMustBe) {
     std::string strPem, strPublic, strError;
     ASSERT_TRUE(GenerateEd25519Key(&strPem, &strPublic));
     for (const Case& c : kCases) {
+        SCOPED_TRACE(c.strField6);
         std::string strBody = "# tidewell-list version=9\nfirst.txt,,,,20240101000000,3," +
                               strHash + "\nsecond.txt,,,,20240101000000,3," + c.strField6 + "\n";
         // Without a key a malformed hash is no hash.
-        m_engine.ClearAllFileItemLists();
         m_cfg.m_strListPublicKey.clear();
-        ASSERT_EQ(0, Read(strBody)) << c.strField6;
-        ASSERT_EQ(2u, m_engine.m_DownFileItemList.size());
-        EXPECT_EQ(strHash, m_engine.m_DownFileItemList.front()->m_strSha256);
-        EXPECT_EQ(c.bWellFormed ? c.strField6.substr(0, c.strField6.find(',')) : "",
-                  m_engine.m_DownFileItemList.back()->m_strSha256);
-
+        ASSERT_EQ(Read(strBody), 0);
+        ASSERT_EQ(m_engine.m_DownFileItemList.size(), 2u);
+        EXPECT_EQ(m_engine.m_DownFileItemList.front()->m_strSha256, strHash);
+        EXPECT_EQ(m_engine.m_DownFileItemList.back()->m_strSha256,
+                  c.bWellFormed ? c.strField6.substr(0, c.strField6.find(',')) : "");
         // With a key it makes the signed list unacceptable.
-        m_engine.ClearAllFileItemLists();
         m_cfg.m_strListPublicKey = EncodeBase64(strPublic);
         std::string strList = strBody;
         ASSERT_TRUE(SignListText(&strList, strPem, &strError));
-        EXPECT_EQ(c.bWellFormed ? 0 : CSyncEngine::kListRefused, Read(strList)) << c.strField6;
-        EXPECT_EQ(c.bWellFormed ? 9u : 0u, m_engine.m_nAcceptedListVersion);
+        EXPECT_EQ(Read(strList), c.bWellFormed ? 0 : CSyncEngine::kListRefused);
+        EXPECT_EQ(m_engine.m_nAcceptedListVersion, c.bWellFormed ? 9u : 0u);
     }
-    EXPECT_TRUE(m_log.Has("ERROR", "CSyncEngine::GetFileListFileFromFile> List file refused: "
-                                   "malformed hash field on line 3"));
-}
-
-TEST_F(ListFileTest, VersionOnDiskCountsWhenTheSettingsInMemoryAreOlder) {
-    std::string strPem, strPublic, strError;
-    ASSERT_TRUE(GenerateEd25519Key(&strPem, &strPublic));
+    // The version on disk counts when the settings in memory are older: the
+    // run's copy was made before another run took version 10.
+    m_dir.WriteFile("config/Tidewell.ini", "[TIDE]\nLIST_VERSION=10\n");
     std::string strList = "# tidewell-list version=9\na.txt\n";
     ASSERT_TRUE(SignListText(&strList, strPem, &strError));
-    m_cfg.m_strListPublicKey = EncodeBase64(strPublic);
-    // The run's copy of the settings was made before another run took version 10.
-    m_dir.WriteFile("config/Tidewell.ini", "[TIDE]\nLIST_VERSION=10\n");
-    ASSERT_EQ(0u, m_cfg.m_nListVersion);
-    EXPECT_EQ(CSyncEngine::kListRefused, Read(strList));
-    EXPECT_TRUE(m_log.Has("ERROR",
-                          "CSyncEngine::GetFileListFileFromFile> List file refused: "
-                          "older version 9 < 10"));
+    EXPECT_EQ(Read(strList), CSyncEngine::kListRefused);
+    EXPECT_TRUE(m_log.Has("ERROR", "CSyncEngine::GetFileListFileFromFile> List file refused: "
+                                   "older version 9 < 10"));
 }
 
-// ---- Resource update mode ----
-
-TEST(ResourceFileTest, AllowedResourceFiles) {
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile(""));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("a.ex"));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile(".exe"));  // four bytes or fewer
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("bin/a.EXE"));
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("run.bat"));
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("run.Cmd"));
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("config/x.mdb"));
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("CONFIG\\x.MDB"));
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("customdata/a/x.mdb"));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("data/x.mdb"));
-    // The fixed program names without a suffix are programs too.
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("Corvid@LoomhallKiro"));
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("sub/TidewellKiro"));
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("TidewellKiroRun1"));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("TidewellKiro.txt"));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("/config/x.mdb"));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("x.mdb"));
-    EXPECT_EQ(0, CSyncEngine::IsAllowedResourceFile("bin/Corvid@Loomhall.dll"));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("bin/Corvid@Loomhall.dlls"));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("bin/corvid@loomhall.dll"));
-    EXPECT_EQ(1, CSyncEngine::IsAllowedResourceFile("res/a.png"));
-}
-
-TEST_F(ListFileTest, ResourceModeWithoutTypesKeepsPlainAndZipRecords) {
+// {allowed types} -> the records kept in resource mode; outside it, all are.
+TEST_F(ListFileTest, ResourceModeFiltersRecords) {
     CTideApp app(nullptr);
-    app.m_bResourceMode = 1;
-    ASSERT_EQ(0, Read("a.png\nb.zip,,,ZIP\nc.dll,,,REG\nd.png,,SYS\ne.exe\nconfig/x.mdb\n"
-                      "data/x.mdb\nf.txt,,,DEL\n"));
-    EXPECT_EQ((Strings{"a.png", "b.zip", "data/x.mdb"}), Sources(m_engine.m_DownFileItemList));
-    EXPECT_TRUE(m_engine.m_RegFileItemList.empty());
+    struct Case {
+        int bResourceMode;
+        std::set<std::string> setTypes;
+        std::string strList;
+        Strings vecSources;
+    } const kCases[] = {
+        {1, {}, "a.png\nb.zip,,,ZIP\nc.dll,,,REG\nd.png,,SYS\ne.exe\nconfig/x.mdb\n"
+         "data/x.mdb\nf.txt,,,DEL\n", {"a.png", "b.zip", "data/x.mdb"}},
+        {1, {"png", "dll", "exe"}, "a.png\nb.PNG\nc.dll,,,REG\nd.exe\nnoext\n.png\ndir.png/file\n"
+         "e.txt\nf.png,,SYS\n", {"a.png", "c.dll", "f.png"}},
+        {0, {}, "a.exe\nconfig/x.mdb\nc.dll,,,REG\n", {"a.exe", "config/x.mdb", "c.dll"}},
+    };
+    for (const Case& c : kCases) {
+        app.m_bResourceMode = c.bResourceMode;
+        app.m_mapAllowFileType = c.setTypes;
+        ASSERT_EQ(Read(c.strList), 0);
+        EXPECT_EQ(Sources(), c.vecSources);
+    }
 }
 
-TEST_F(ListFileTest, ResourceModeWithTypesKeepsOnlyThoseExtensions) {
-    CTideApp app(nullptr);
-    app.m_bResourceMode = 1;
-    app.m_mapAllowFileType = {"png", "dll", "exe"};
-    ASSERT_EQ(0, Read("a.png\nb.PNG\nc.dll,,,REG\nd.exe\nnoext\n.png\ndir.png/file\n"
-                      "e.txt\nf.png,,SYS\n"));
-    EXPECT_EQ((Strings{"a.png", "c.dll", "f.png"}), Sources(m_engine.m_DownFileItemList));
-    EXPECT_EQ(1u, m_engine.m_RegFileItemList.size());
-}
-
-TEST_F(ListFileTest, OutsideResourceModeNothingIsFiltered) {
-    CTideApp app(nullptr);
-    ASSERT_EQ(0, Read("a.exe\nconfig/x.mdb\nc.dll,,,REG\n"));
-    EXPECT_EQ(3u, m_engine.m_DownFileItemList.size());
-}
+}  // namespace

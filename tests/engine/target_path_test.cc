@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "app/tide_globals.h"
 #include "engine/sync_engine.h"
 #include "platform/file_system.h"
 #include "platform/windows_side.h"
-#include "tests/engine/list_test_support.h"
+#include "tests/support/env_var.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/recording_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -29,14 +29,6 @@ protected:
         g_szSystemDir.clear();
     }
 
-    std::string Resolve(const std::string& strPath) {
-        FileItem item;
-        item.m_strTargetFile = strPath;
-        m_engine.AdjustTargetFilePath(item, kBase);
-        return item.m_strTargetFile;
-    }
-
-    static constexpr const char* kBase = "/opt/tide/";
     CTempDir m_dir;
     CLogCapture m_log;
     CEnvVar m_prefix{"WINEPREFIX", m_dir.Sub("prefix")};
@@ -47,12 +39,7 @@ protected:
     CSyncEngine m_engine;
 };
 
-}  // namespace
-
-// ---- The special folder map ----
-
-TEST_F(TargetPathTest, MapOfA32BitPrefix) {
-    SpecialDirMap mapDirs = LoadSpecialDirMap();
+TEST_F(TargetPathTest, SpecialFolderMapOfA32BitAnd64BitPrefix) {
     std::string strC = m_dir.Sub("prefix/drive_c");
     SpecialDirMap expected = {
         {"_FONTS", strC + "/windows/Fonts"},
@@ -65,131 +52,97 @@ TEST_F(TargetPathTest, MapOfA32BitPrefix) {
         {"_PROGRAMS", m_dir.Sub("data/applications")},
         {"_STARTUP", m_dir.Sub("config/autostart")},
     };
-    EXPECT_EQ(expected, mapDirs);
+    EXPECT_EQ(LoadSpecialDirMap(), expected);
     EXPECT_FALSE(platform::FileExists(m_dir.Sub("prefix")));  // nothing created
     EXPECT_FALSE(platform::FileExists(m_dir.Sub("home")));
-    for (const auto& [strKey, strDir] : expected) {
-        EXPECT_TRUE(
-            m_log.Has("DEBUG", "CTideDlg::LoadSpecialDirMap> " + strKey + " = [" + strDir + "]"));
-    }
-}
 
-TEST_F(TargetPathTest, MapOfA64BitPrefix) {
-    std::string strC = m_dir.Sub("prefix/drive_c");
     m_dir.WriteFile("prefix/drive_c/windows/syswow64/kernel32.dll", "");
     m_dir.WriteFile("prefix/drive_c/Program Files (x86)/x.txt", "");
-    SpecialDirMap mapDirs = LoadSpecialDirMap();
-    EXPECT_EQ(strC + "/windows/syswow64", mapDirs["_SYSTEM_32BIT"]);
-    EXPECT_EQ(strC + "/windows/system32", mapDirs["_SYSTEM"]);
-    EXPECT_EQ(strC + "/Program Files (x86)", mapDirs["_PROGRAM_FILES_32BIT"]);
-    EXPECT_EQ(strC + "/Program Files", mapDirs["_PROGRAM_FILES"]);
-    EXPECT_EQ(9u, mapDirs.size());
-}
+    expected["_SYSTEM_32BIT"] = strC + "/windows/syswow64";
+    expected["_PROGRAM_FILES_32BIT"] = strC + "/Program Files (x86)";
+    EXPECT_EQ(LoadSpecialDirMap(), expected);
 
-TEST_F(TargetPathTest, PrefixDefaultsToDotWineInTheHomeFolder) {
+    // Without WINEPREFIX the prefix is ~/.wine; trailing separators go.
     CEnvVar noPrefix("WINEPREFIX", std::nullopt);
-    EXPECT_EQ(m_dir.Sub("home/.wine"), platform::GetWinePrefix());
-    EXPECT_EQ(m_dir.Sub("home/.wine/drive_c/windows"), LoadSpecialDirMap()["_WINDOWS"]);
+    EXPECT_EQ(LoadSpecialDirMap()["_WINDOWS"], m_dir.Sub("home/.wine/drive_c/windows"));
     CEnvVar slash("WINEPREFIX", m_dir.Sub("p2//"));
-    EXPECT_EQ(m_dir.Sub("p2"), platform::GetWinePrefix());
+    EXPECT_EQ(platform::GetWinePrefix(), m_dir.Sub("p2"));
 }
 
-// ---- Resolving target paths ----
-
-TEST_F(TargetPathTest, SpecialKeys) {
+// {path as written in the list} -> where it lands; null when refused.
+TEST_F(TargetPathTest, PathsResolveInsideTheirFolder) {
     m_frontEnd.m_mapSpecialDir = LoadSpecialDirMap();
-    std::string strFonts = m_frontEnd.m_mapSpecialDir["_FONTS"];
-    EXPECT_EQ(strFonts + "/arial.ttf", Resolve("_FONTS/arial.ttf"));
-    EXPECT_EQ(strFonts + "/sub/arial.ttf", Resolve("_FONTS\\sub\\arial.ttf"));
-    EXPECT_EQ(m_dir.Sub("data/applications/Vellmark Corvid/a.desktop"),
-              Resolve("_PROGRAMS/Vellmark Corvid/a.desktop"));
-    // Not keys: no separator, another letter case, an unknown name.
-    EXPECT_EQ("/opt/tide/_FONTS", Resolve("_FONTS"));
-    EXPECT_EQ("/opt/tide/_Fonts/a.ttf", Resolve("_Fonts/a.ttf"));
-    EXPECT_EQ("/opt/tide/_NONE/a.ttf", Resolve("_NONE/a.ttf"));
-}
-
-TEST_F(TargetPathTest, KeyWithoutAFolderStaysInTheInstallation) {
-    m_frontEnd.m_mapSpecialDir["_STARTUP"] = "";
-    EXPECT_EQ("/opt/tide/a.desktop", Resolve("_STARTUP/a.desktop"));
-}
-
-TEST_F(TargetPathTest, NoFrontEndMeansNoKeys) {
-    m_engine.m_pDlg = nullptr;
-    EXPECT_EQ("/opt/tide/_FONTS/a.ttf", Resolve("_FONTS/a.ttf"));
-}
-
-TEST_F(TargetPathTest, Placeholders) {
-    m_frontEnd.m_mapSpecialDir["_WINDOWS"] = "/from/the/map";
-    EXPECT_EQ("/win/system32/x.ocx", Resolve("%SystemDir%/x.ocx"));
-    EXPECT_EQ("/win/Fonts/a.ttf", Resolve("%SystemRoot%\\Fonts\\a.ttf"));
-    EXPECT_EQ("/opt/tide/a/win/b/win/system32", Resolve("a%SystemRoot%/b%SystemDir%"));
-    EXPECT_EQ("/opt/tide/%systemdir%/x.ocx", Resolve("%systemdir%/x.ocx"));
-}
-
-TEST_F(TargetPathTest, RootAndDrivePaths) {
-    // Without a drive letter a path belongs to the installation, never to /.
-    EXPECT_EQ("/opt/tide/Shared/x.dat", Resolve("/Shared/x.dat"));
-    EXPECT_EQ("/opt/tide/Shared/x.dat", Resolve("\\Shared\\x.dat"));
-    EXPECT_EQ(m_dir.Sub("prefix/drive_c/Data/x.bin"), Resolve("C:\\Data\\x.bin"));
-    EXPECT_EQ(m_dir.Sub("prefix/drive_c/Data/x.bin"), Resolve("c:/Data/x.bin"));
-    EXPECT_EQ(m_dir.Sub("prefix/dosdevices/d:/x.bin"), Resolve("D:\\x.bin"));
-    EXPECT_EQ(m_dir.Sub("prefix/drive_c/x.bin"), Resolve("C:x.bin"));
-    EXPECT_EQ("/opt/tide/1:/x.bin", Resolve("1:/x.bin"));  // not a drive letter
-}
-
-TEST_F(TargetPathTest, DotSegmentsStayInsideTheirFolder) {
     m_frontEnd.m_mapSpecialDir["_FONTS"] = "/win/Fonts";
+    m_frontEnd.m_mapSpecialDir["_STARTUP"] = "";
+    m_frontEnd.m_mapSpecialDir["_WINDOWS"] = "/from/the/map";
+    std::string strC = m_dir.Sub("prefix/drive_c");
     struct Case {
-        const char* pszWritten;
-        const char* pszResolved;  // null: refused
-    };
-    const Case kCases[] = {
+        std::string strWritten;
+        std::optional<std::string> resolved;
+    } const kCases[] = {
+        {"bin/a.dll", "/opt/tide/bin/a.dll"},
+        {"ab", "/opt/tide/ab"},
+        {"", ""},
+        {"_FONTS/arial.ttf", "/win/Fonts/arial.ttf"},
+        {"_FONTS\\sub\\arial.ttf", "/win/Fonts/sub/arial.ttf"},
+        {"_PROGRAMS/Vellmark Corvid/a.desktop",
+         m_dir.Sub("data/applications/Vellmark Corvid/a.desktop")},
+        // Not keys: no separator, another letter case, an unknown name, no folder.
+        {"_FONTS", "/opt/tide/_FONTS"},
+        {"_Fonts/a.ttf", "/opt/tide/_Fonts/a.ttf"},
+        {"_NONE/a.ttf", "/opt/tide/_NONE/a.ttf"},
+        {"_STARTUP/a.desktop", "/opt/tide/a.desktop"},
+        {"%SystemDir%/x.ocx", "/win/system32/x.ocx"},
+        {"%SystemRoot%\\Fonts\\a.ttf", "/win/Fonts/a.ttf"},
+        {"a%SystemRoot%/b%SystemDir%", "/opt/tide/a/win/b/win/system32"},
+        {"%systemdir%/x.ocx", "/opt/tide/%systemdir%/x.ocx"},
+        // Without a drive letter a path belongs to the installation, never to /.
+        {"/Shared/x.dat", "/opt/tide/Shared/x.dat"},
+        {"\\Shared\\x.dat", "/opt/tide/Shared/x.dat"},
+        {"C:\\Data\\x.bin", strC + "/Data/x.bin"},
+        {"c:/Data/x.bin", strC + "/Data/x.bin"},
+        {"C:x.bin", strC + "/x.bin"},
+        {"D:\\x.bin", m_dir.Sub("prefix/dosdevices/d:/x.bin")},
+        {"1:/x.bin", "/opt/tide/1:/x.bin"},
         {"a/../b.txt", "/opt/tide/b.txt"},
         {"./a/./b.txt", "/opt/tide/a/b.txt"},
         {"a..b/c..", "/opt/tide/a..b/c.."},
         {"_FONTS/sub/../a.ttf", "/win/Fonts/a.ttf"},
-        {"../escape.txt", nullptr},
-        {"a/../../escape.txt", nullptr},
-        {"\\..\\escape.txt", nullptr},
-        {"_FONTS/../win.ini", nullptr},
-        {"%SystemDir%/../../escape.dll", nullptr},
-        {"C:\\..\\escape.bin", nullptr},
+        {"../escape.txt", std::nullopt},
+        {"a/../../escape.txt", std::nullopt},
+        {"\\..\\escape.txt", std::nullopt},
+        {"_FONTS/../win.ini", std::nullopt},
+        {"%SystemDir%/../../escape.dll", std::nullopt},
+        {"C:\\..\\escape.bin", std::nullopt},
     };
     for (const Case& c : kCases) {
         FileItem item;
-        item.m_strTargetFile = c.pszWritten;
-        m_engine.AdjustTargetFilePath(item, kBase);
-        if (c.pszResolved != nullptr) {
-            EXPECT_EQ(0, item.m_bUnsafeTarget) << c.pszWritten;
-            EXPECT_EQ(c.pszResolved, item.m_strTargetFile) << c.pszWritten;
-        } else {
-            EXPECT_EQ(1, item.m_bUnsafeTarget) << c.pszWritten;
+        item.m_strTargetFile = c.strWritten;
+        m_engine.AdjustTargetFilePath(item, "/opt/tide/");
+        EXPECT_EQ(item.m_bUnsafeTarget, c.resolved ? 0 : 1) << c.strWritten;
+        if (c.resolved) {
+            EXPECT_EQ(item.m_strTargetFile, *c.resolved) << c.strWritten;
         }
     }
     EXPECT_TRUE(m_log.Mentions("'../escape.txt' >> The path climbs out of its folder"));
+    // Without a front end there are no keys.
+    m_engine.m_pDlg = nullptr;
+    FileItem item;
+    item.m_strTargetFile = "_FONTS/a.ttf";
+    m_engine.AdjustTargetFilePath(item, "/opt/tide/");
+    EXPECT_EQ(item.m_strTargetFile, "/opt/tide/_FONTS/a.ttf");
 }
-
-TEST_F(TargetPathTest, RelativeShortAndEmptyPaths) {
-    EXPECT_EQ("/opt/tide/bin/a.dll", Resolve("bin/a.dll"));
-    EXPECT_EQ("/opt/tide/abc", Resolve("abc"));
-    EXPECT_EQ("/opt/tide/ab", Resolve("ab"));
-    EXPECT_EQ("", Resolve(""));
-    EXPECT_TRUE(
-        m_log.Has("ERROR", "CSyncEngine::AdjustTargetFilePath> Invalid TargetFile path. ()"));
-}
-
-// ---- Windows drive paths ----
 
 TEST(WindowsSideTest, DrivePaths) {
-    EXPECT_TRUE(platform::IsWindowsDrivePath("C:\\x"));
-    EXPECT_TRUE(platform::IsWindowsDrivePath("z:"));
-    EXPECT_FALSE(platform::IsWindowsDrivePath("C"));
-    EXPECT_FALSE(platform::IsWindowsDrivePath("/C:/x"));
-    EXPECT_FALSE(platform::IsWindowsDrivePath("1:\\x"));
+    for (const char* pszPath : {"C:\\x", "z:"})
+        EXPECT_TRUE(platform::IsWindowsDrivePath(pszPath)) << pszPath;
+    for (const char* pszPath : {"C", "/C:/x", "1:\\x"})
+        EXPECT_FALSE(platform::IsWindowsDrivePath(pszPath)) << pszPath;
     CEnvVar prefix("WINEPREFIX", "/p");
-    EXPECT_EQ("/p/drive_c", platform::MapWindowsDrivePath("C:"));
-    EXPECT_EQ("/p/drive_c/", platform::MapWindowsDrivePath("C:\\"));
-    EXPECT_EQ("/p/dosdevices/z:/tmp/a b", platform::MapWindowsDrivePath("Z:\\tmp\\a b"));
-    EXPECT_EQ("rel/x", platform::MapWindowsDrivePath("rel/x"));
+    EXPECT_EQ(platform::MapWindowsDrivePath("C:"), "/p/drive_c");
+    EXPECT_EQ(platform::MapWindowsDrivePath("C:\\"), "/p/drive_c/");
+    EXPECT_EQ(platform::MapWindowsDrivePath("Z:\\tmp\\a b"), "/p/dosdevices/z:/tmp/a b");
+    EXPECT_EQ(platform::MapWindowsDrivePath("rel/x"), "rel/x");
 }
+
+}  // namespace
