@@ -1,6 +1,6 @@
-// Helpers of the process launching and post-processing tests: a real log in
-// a scratch folder published as g_pMyLog, environment variables set for the
-// length of a test, small shell scripts as programs, and a Wine prefix.
+// Helpers of the process launching and post-processing tests: environment
+// variables set for the length of a test, small shell scripts as programs,
+// and a Wine prefix.
 #pragma once
 
 #include <signal.h>
@@ -11,38 +11,11 @@
 #include <optional>
 #include <string>
 
-#include "log/my_log.h"
 #include "platform/process.h"
 #include "tests/support/env_var.h"
 #include "tests/support/temp_dir.h"
 
 namespace launchtest {
-
-class CLogCapture {
-public:
-    CLogCapture() : m_pLog(std::make_unique<CMyLog>(10, m_dir.Sub("log"), "Tidewell")) {
-        g_pMyLog = m_pLog.get();
-    }
-    ~CLogCapture() { g_pMyLog = nullptr; }
-    CLogCapture(const CLogCapture&) = delete;
-    CLogCapture& operator=(const CLogCapture&) = delete;
-
-    std::string Text() const { return ReadWholeFile(m_pLog->GetLogPath()); }
-    // True when a line of the level's name ("DEBUG", "ERROR", ...) is exactly
-    // the given message text.
-    bool Has(const std::string& strLevel, const std::string& strText) const {
-        std::string strLevelField = strLevel;
-        strLevelField.resize(5, ' ');
-        return Text().find(" : " + strLevelField + " " + strText + "\n") != std::string::npos;
-    }
-    bool Mentions(const std::string& strText) const {
-        return Text().find(strText) != std::string::npos;
-    }
-
-private:
-    CTempDir m_dir;
-    std::unique_ptr<CMyLog> m_pLog;
-};
 
 using ::CEnvVar;
 

@@ -14,8 +14,5 @@ tidewell_add_test(platform_font_test
     LIBS tidewell_platform)
 
 tidewell_add_test(engine_post_process_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/process_launch_test.cc
-            ${CMAKE_CURRENT_LIST_DIR}/post_process_test.cc
-            ${CMAKE_CURRENT_LIST_DIR}/post_process_zip_test.cc
-            ${CMAKE_CURRENT_LIST_DIR}/post_process_wine_test.cc ${_launch_support}
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/post_process_test.cc ${_launch_support}
     LIBS tidewell_engine tidewell_test_engine_support)
