@@ -44,9 +44,7 @@ std::string Fields(const platform::SystemTime& st) {
 // The process's time zone set to a TZ value until destroyed.
 class CTimeZone {
 public:
-    explicit CTimeZone(const std::string& strZone) : m_tz(std::in_place, "TZ", strZone) {
-        tzset();
-    }
+    explicit CTimeZone(const std::string& strZone) : m_tz(std::in_place, "TZ", strZone) { tzset(); }
     ~CTimeZone() {
         m_tz.reset();
         tzset();
@@ -93,7 +91,7 @@ TEST_F(FileDecisionTest, DecisionByTypeTimeAndSize) {
         int bSizeUnknown;
         int nExpected;
     } const kCases[] = {
-        {5, 0, kFileTypeDel, 2, "", "5", 0, 0},  // never downloaded
+        {5, 0, kFileTypeDel, 2, "", "5", 0, 0},      // never downloaded
         {-1, 0, kFileTypeNormal, 1, "", "5", 0, 1},  // a system file only when missing
         {1, -100000, kFileTypeNormal, 1, kServerTime, "5", 0, 0},
         {-1, 0, kFileTypeNormal, 2, kServerTime, "5", 0, 1},
@@ -112,7 +110,7 @@ TEST_F(FileDecisionTest, DecisionByTypeTimeAndSize) {
         {5, 0, kFileTypeNormal, 2, kServerTime, "abc", 0, 0},
         {5, 0, kFileTypeNormal, 2, kServerTime, "-7", 0, 0},
         {5, 6, kFileTypeNormal, 2, kServerTime, "", 0, 1},
-        {9, 0, kFileTypeNormal, 2, kServerTime, "5", 1, 0},  // an unknown size is not compared
+        {9, 0, kFileTypeNormal, 2, kServerTime, "5", 1, 0},   // an unknown size is not compared
         {5, -3, kFileTypeNormal, 2, kServerTime, "5", 0, 0},  // within the span
         {5, 5, kFileTypeNormal, 2, kServerTime, "5", 0, 0},
         {5, -6, kFileTypeNormal, 2, kServerTime, "5", 0, 1},
@@ -173,10 +171,8 @@ TEST_F(FileDecisionTest, MatchingHashSettlesATimeDifference) {
         int bSizeUnknown;
         int nExpected;
     } const kCases[] = {
-        {"hash matches", strHash, "5", 0, 0},
-        {"hash differs", std::string(64, '0'), "5", 0, 1},
-        {"no hash", "", "5", 0, 1},
-        {"size not listed", strHash, "", 0, 1},
+        {"hash matches", strHash, "5", 0, 0}, {"hash differs", std::string(64, '0'), "5", 0, 1},
+        {"no hash", "", "5", 0, 1},           {"size not listed", strHash, "", 0, 1},
         {"size unknown", strHash, "5", 1, 1},
     };
     for (const Case& c : kCases) {

@@ -190,8 +190,8 @@ TEST_F(PassTest, StopDuringAFileEndsThePassWithItsPassOption) {
         m_pCfg->m_strBaseUrl = "rel";  // passed over: the scripted server answers by "ok", "stall"
         m_strInstall = bPassOnFail ? "pass/" : "nopass/";
         m_dir.WriteFile("install/" + m_strInstall + "stall/b", "old b");
-        for (FileItem* pItem : {&Add("ok/a", "14"), &Add("stall/b", "1000000", 1, bPassOnFail),
-                                &Add("ok/c", "14")})
+        for (FileItem* pItem :
+             {&Add("ok/a", "14"), &Add("stall/b", "1000000", 1, bPassOnFail), &Add("ok/c", "14")})
             m_pEngine->m_ToDownloadFileItemList.push_back(pItem);
         int nResult = -99;
         RunAndStop([&] { nResult = m_pEngine->ProcDownloadFilesInListFromServer(); },
@@ -223,8 +223,8 @@ TEST_F(PassTest, ZipThatFailedToDownloadIsNotExtracted) {
         ASSERT_EQ(RunShell("cd '" + src.Path() + "' && zip -q '" + strOldZip + "' good.txt"), 0);
         std::string strGoodSize =
             std::to_string(fs::file_size(Nginx().DocRoot() + "/base/zips/good.zip"));
-        for (FileItem* pItem :
-             {&Add("zips/good.zip", strGoodSize, kFileTypeZip), &Add("zips/bad.zip", "99", kFileTypeZip)})
+        for (FileItem* pItem : {&Add("zips/good.zip", strGoodSize, kFileTypeZip),
+                                &Add("zips/bad.zip", "99", kFileTypeZip)})
             m_pEngine->m_ToDownloadFileItemList.push_back(pItem);
         EXPECT_EQ(m_pEngine->ProcDownloadFilesInListFromServer(), 0);
         ASSERT_EQ(m_pEngine->m_ZipFileItemList.size(), 1u);
@@ -242,9 +242,8 @@ TEST_F(PassTest, ZipThatFailedToDownloadIsNotExtracted) {
 class RunTest : public PassTest {
 protected:
     void SetUp() override {
-        m_pCfg->m_strBaseUrl = "base/" + std::string(::testing::UnitTest::GetInstance()
-                                                          ->current_test_info()
-                                                          ->name());
+        m_pCfg->m_strBaseUrl =
+            "base/" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
         InitEngine(Nginx().Port());
     }
     void Serve(const std::string& strRel, const std::string& strData) {
@@ -321,8 +320,8 @@ TEST_F(ResumeTest, CutDownloadGoesOnOrStartsOverAsTheServerFileSays) {
         {"changed on the server",
          [](const std::string& strServed, const std::string&) {
              std::string strNew = PatternData(kResumeBytes, 9);
-             TestServers().Nginx().WriteFile(
-                 "base/slow/" + fs::path(strServed).filename().string(), strNew);
+             TestServers().Nginx().WriteFile("base/slow/" + fs::path(strServed).filename().string(),
+                                             strNew);
              platform::SetFileModifyTime(strServed, 1700000000);
              return strNew;
          },
@@ -382,7 +381,8 @@ TEST_F(ResumeTest, CutDownloadGoesOnOrStartsOverAsTheServerFileSays) {
         EXPECT_EQ(vecStatuses, c.vecStatuses);
         if (vecStatuses.front() == 206) {
             // Only the rest crossed the wire.
-            EXPECT_LT(vecLog[1].nBytesSent, static_cast<long long>(kResumeBytes - part.nSize + 1024));
+            EXPECT_LT(vecLog[1].nBytesSent,
+                      static_cast<long long>(kResumeBytes - part.nSize + 1024));
         }
     }
 }
@@ -442,7 +442,8 @@ protected:
     // body cut short.
     void AddRelease() {
         for (int i = 0; i < kFileCount; ++i) {
-            FileItem& item = Add("par/" + FileName(i), i % 2 == 0 ? std::to_string(FileSize(i)) : "");
+            FileItem& item =
+                Add("par/" + FileName(i), i % 2 == 0 ? std::to_string(FileSize(i)) : "");
             if (i % 2 == 1)
                 item.m_strModifyTime.clear();
         }
@@ -503,8 +504,9 @@ TEST_P(ParallelTest, SameFilesResultsAndLogLinesAsOneAtATime) {
     for (const std::string& strName : one.vecToDownload) {
         auto Naming = [&](const Strings& vecLog) {
             Strings vec;
-            std::copy_if(vecLog.begin(), vecLog.end(), std::back_inserter(vec),
-                         [&](const std::string& s) { return s.find(strName) != std::string::npos; });
+            std::copy_if(
+                vecLog.begin(), vecLog.end(), std::back_inserter(vec),
+                [&](const std::string& s) { return s.find(strName) != std::string::npos; });
             return vec;
         };
         EXPECT_EQ(Naming(many.vecLog), Naming(one.vecLog)) << strName;
@@ -654,8 +656,7 @@ TEST_F(WorkerTest, EndOfTheEngineStopsTheWorkerAndWaitsForIt) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.pszName);
         std::atomic<bool> bDone{false};
-        auto pEngine = std::make_unique<CTestEngine>(
-            [&](CSyncEngine& e) { c.fnWorker(e, bDone); });
+        auto pEngine = std::make_unique<CTestEngine>([&](CSyncEngine& e) { c.fnWorker(e, bDone); });
         ASSERT_EQ(pEngine->StartSyncThread(), 0);
         while (c.bRunsFirst && pEngine->m_nNowRunningFlag == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

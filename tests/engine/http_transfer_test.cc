@@ -151,12 +151,12 @@ TEST_F(TransferTest, HeadFailuresGiveTheirCodes) {
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
         if (c.nErrCode >= 0) {
             EXPECT_EQ(m_nErrCode, c.nErrCode) << m_strErrText;
-        }
-        else  // refused before anything is sent
+        } else  // refused before anything is sent
             EXPECT_EQ(Scripted().Requests().size(), nRequests);
     }
-    EXPECT_TRUE(m_log.Has("ERROR", "CSyncEngine::GetServerFileInfo> File(base/missing.txt) "
-                                   "dwStatusCode = 404"));
+    EXPECT_TRUE(m_log.Has("ERROR",
+                          "CSyncEngine::GetServerFileInfo> File(base/missing.txt) "
+                          "dwStatusCode = 404"));
 }
 
 // ---- GET ----
@@ -177,11 +177,9 @@ TEST_F(TransferTest, DownloadsArriveWholeWithTheListedTime) {
         bool bHash;
         int nGzipAfter;
     } const kCases[] = {
-        {"dl/data.bin", strData, 0, -1, false, 0},
-        {"dl/data.bin", strData, 0, -1, true, 0},
-        {"dl/empty.txt", "", 0, -1, false, 0},
-        {"chunked/c.bin", strData, 1, -1, true, 0},
-        {"gz/text.txt", strPlain, 0, -1, true, 1},  // checked decoded, size and hash
+        {"dl/data.bin", strData, 0, -1, false, 0},      {"dl/data.bin", strData, 0, -1, true, 0},
+        {"dl/empty.txt", "", 0, -1, false, 0},          {"chunked/c.bin", strData, 1, -1, true, 0},
+        {"gz/text.txt", strPlain, 0, -1, true, 1},       // checked decoded, size and hash
         {"dl/plain-gz.txt", strPlain, 0, 1, false, -1},  // said gzip, came plain
     };
     InitEngine(Nginx().Port());
@@ -258,8 +256,8 @@ TEST_F(TransferTest, FailedDownloadsGiveTheirCodesAndKeepTheOldFile) {
         bool bScripted = c.eWhere == kScripted;
         m_pCfg->m_strBaseUrl = bScripted ? c.strSource.substr(0, nSlash) : "base";
         std::string strOld = m_dir.WriteFile("install/f/t.bin", "old");
-        FileItem item = MakeItem(bScripted ? c.strSource.substr(nSlash + 1) : c.strSource, "f/t.bin",
-                                 c.strSize);
+        FileItem item = MakeItem(bScripted ? c.strSource.substr(nSlash + 1) : c.strSource,
+                                 "f/t.bin", c.strSize);
         item.m_bSizeUnknown = c.bSizeUnknown;
         item.m_strSha256 = c.strHash;
         auto start = Clock::now();
@@ -271,9 +269,10 @@ TEST_F(TransferTest, FailedDownloadsGiveTheirCodesAndKeepTheOldFile) {
         EXPECT_EQ(ReadWholeFile(strOld), "old");
         EXPECT_EQ(FolderNames("f"), Strings{"t.bin"});
     }
-    EXPECT_TRUE(m_log.Has("ERROR", "CSyncEngine::DownloadOneFileFromServer> 'dl/h.bin' >> "
-                                   "SHA-256 differs from the list. [List=(" +
-                                       strOtherHash + "), File=(" + HashOf(strPlain) + ")]"));
+    EXPECT_TRUE(m_log.Has("ERROR",
+                          "CSyncEngine::DownloadOneFileFromServer> 'dl/h.bin' >> "
+                          "SHA-256 differs from the list. [List=(" +
+                              strOtherHash + "), File=(" + HashOf(strPlain) + ")]"));
 }
 
 TEST_F(TransferTest, LocalFailuresGiveTheirCodes) {
@@ -425,8 +424,8 @@ TEST_F(TransferTest, PythonServerAndEncodedNames) {
     // Unencoded, the transport still escapes the bytes that cannot stand in the line.
     m_pCfg->m_bEncodeUrlUtf = 0;
     EXPECT_EQ(Head("base/한글 이름.txt"), 0);
-    EXPECT_EQ(
-        Nginx().AccessLogFor("/base/%ED%95%9C%EA%B8%80%20%EC%9D%B4%EB%A6%84.txt", 2).size(), 2u);
+    EXPECT_EQ(Nginx().AccessLogFor("/base/%ED%95%9C%EA%B8%80%20%EC%9D%B4%EB%A6%84.txt", 2).size(),
+              2u);
 
     CPythonHttpServer python;
     ASSERT_TRUE(python.Start(Nginx().DocRoot())) << python.Error();
@@ -466,7 +465,7 @@ TEST(EncodeUrlTest, NonAsciiBecomesUtf8EscapesAndTheTransportEscapesTheRest) {
         {"a b/c%d?.txt", "a b/c%d?.txt"},
         {"caf\xC3\xA9", "caf%C3%A9"},
         {"\xF0\x9F\x98\x80.txt", "%F0%9F%98%80.txt"},  // one code point above U+FFFF
-        {"x\xB0y", "x%B0y"},                          // not UTF-8: byte by byte
+        {"x\xB0y", "x%B0y"},                           // not UTF-8: byte by byte
         {std::string(1023, 'a'), std::string(1023, 'a')},
         {std::string(1024, 'a'), ""},
     };

@@ -35,7 +35,8 @@ TEST(ListLineTest, FieldsAreSplitAndRead) {
         // Both separators become "/"; only the time's digits count.
         {"src/a.dll,bin\\x/a.dll,SYSTEM,ZIP,2024-03-15 09:07:02,1234,ignored", "src/a.dll",
          "bin/x/a.dll", 1, kFileTypeZip, "20240315090702", "1234"},
-        {"a.dll,,,,20240101000000,10", "a.dll", "a.dll", 2, kFileTypeNormal, "20240101000000", "10"},
+        {"a.dll,,,,20240101000000,10", "a.dll", "a.dll", 2, kFileTypeNormal, "20240101000000",
+         "10"},
         {"a.dll,t.dll,sys", "a.dll", "t.dll", 2, kFileTypeNormal, "", ""},  // case-sensitive
         // A quoted path keeps its comma; the byte after the closing quote is skipped.
         {"\"a,b.dll\",t/x.dll,SYS", "a,b.dll", "t/x.dll", 1, kFileTypeNormal, "", ""},
@@ -73,6 +74,18 @@ TEST(ListLineTest, FieldsAreSplitAndRead) {
 
 // {type field} -> type, pass option, wait option, arguments.
 TEST(ListLineTest, TypeFieldTokensAndOptions) {
+    const std::pair<const char*, int> kTypes[] = {
+        {"REG", kFileTypeReg},      {" reg ", kFileTypeReg},      {"Reg|", kFileTypeReg},
+        {"CMD", kFileTypeExe},      {"EXE", kFileTypeExe},        {"DEL", kFileTypeDel},
+        {"FNT", kFileTypeFont},     {"FON", kFileTypeFont},       {"REF", kFileTypeRegFile},
+        {"ZIP", kFileTypeZip},      {"ASM", kFileTypeAsm},        {"ZRG", kFileTypeZipReg},
+        {"", kFileTypeNormal},      {"EXE/w=1", kFileTypeNormal}, {"REGS", kFileTypeNormal},
+        {"ab|REG", kFileTypeNormal}};  // "|" too early
+    for (const auto& [pszField, nType] : kTypes) {
+        FileItem item;
+        CSyncEngine::ParseFileTypeField(item, pszField);
+        EXPECT_EQ(item.m_nFileType, nType) << pszField;
+    }
     struct Case {
         const char* pszField;
         int nType;
@@ -80,12 +93,6 @@ TEST(ListLineTest, TypeFieldTokensAndOptions) {
         int bWait = 0;
         const char* pszArgs = "";
     } const kCases[] = {
-        {"REG", kFileTypeReg},  {" reg ", kFileTypeReg},       {"Reg|", kFileTypeReg},
-        {"CMD", kFileTypeExe},  {"EXE", kFileTypeExe},         {"DEL", kFileTypeDel},
-        {"FNT", kFileTypeFont}, {"FON", kFileTypeFont},        {"REF", kFileTypeRegFile},
-        {"ZIP", kFileTypeZip},  {"ASM", kFileTypeAsm},         {"ZRG", kFileTypeZipReg},
-        {"", kFileTypeNormal},  {"EXE/w=1", kFileTypeNormal},  {"REGS", kFileTypeNormal},
-        {"ab|REG", kFileTypeNormal},  // "|" too early
         {"zip|PASS", kFileTypeZip, 1},
         {"EXE |p=1//w=1/a=\"/S /D=c:\\\\x\"/x=9", kFileTypeExe, 1, 1, "/S /D=c:\\\\x"},
         {"EXE|a=noquotes", kFileTypeExe},
@@ -102,20 +109,17 @@ TEST(ListLineTest, TypeFieldTokensAndOptions) {
     }
 }
 
-// {path} -> may it be updated in resource mode.
+// {path} -> may it be updated in resource mode: not programs, settings or
+// the fixed program names (also without a suffix).
 TEST(ListLineTest, ResourceModeRefusesProgramsAndSettings) {
-    const std::pair<const char*, int> kCases[] = {
-        {"", 0}, {"a.ex", 1}, {".exe", 1},  // four bytes or fewer
-        {"bin/a.EXE", 0}, {"run.bat", 0}, {"run.Cmd", 0}, {"config/x.mdb", 0},
-        {"CONFIG\\x.MDB", 0}, {"customdata/a/x.mdb", 0}, {"data/x.mdb", 1}, {"/config/x.mdb", 1},
-        {"x.mdb", 1},
-        // The fixed program names, also without a suffix.
-        {"Corvid@LoomhallKiro", 0}, {"sub/TidewellKiro", 0}, {"TidewellKiroRun1", 0},
-        {"TidewellKiro.txt", 1}, {"bin/Corvid@Loomhall.dll", 0}, {"bin/Corvid@Loomhall.dlls", 1},
-        {"bin/corvid@loomhall.dll", 1}, {"res/a.png", 1},
-    };
-    for (const auto& [pszPath, nAllowed] : kCases)
-        EXPECT_EQ(CSyncEngine::IsAllowedResourceFile(pszPath), nAllowed) << pszPath;
+    for (const char* pszPath : {"", "bin/a.EXE", "run.bat", "run.Cmd", "config/x.mdb",
+                                "CONFIG\\x.MDB", "customdata/a/x.mdb", "Corvid@LoomhallKiro",
+                                "sub/TidewellKiro", "TidewellKiroRun1", "bin/Corvid@Loomhall.dll"})
+        EXPECT_EQ(CSyncEngine::IsAllowedResourceFile(pszPath), 0) << pszPath;
+    for (const char* pszPath :
+         {"a.ex", ".exe", "data/x.mdb", "/config/x.mdb", "x.mdb", "TidewellKiro.txt",
+          "bin/Corvid@Loomhall.dlls", "bin/corvid@loomhall.dll", "res/a.png"})
+        EXPECT_EQ(CSyncEngine::IsAllowedResourceFile(pszPath), 1) << pszPath;
 }
 
 class ListFileTest : public ::testing::Test {
@@ -175,8 +179,9 @@ TEST_F(ListFileTest, RecordsAreReadLineByLine) {
     }
     ASSERT_EQ(Read(kCases[0].strList), 0);
     EXPECT_EQ((*std::next(m_engine.m_DownFileItemList.begin()))->m_strFileSize, "10");  // no CR
-    EXPECT_TRUE(m_log.Has("ERROR", "CSyncEngine::GetFileListFileFromFile> Line 3: a field of 512 "
-                                   "bytes or more, record skipped (b.dll,xxx"));
+    EXPECT_TRUE(m_log.Has("ERROR",
+                          "CSyncEngine::GetFileListFileFromFile> Line 3: a field of 512 "
+                          "bytes or more, record skipped (b.dll,xxx"));
     // A REG record goes to both lists, with the full target path.
     m_frontEnd.m_mapSpecialDir["_FONTS"] = "/usr/share/fonts/x";
     ASSERT_EQ(Read("a/b.dll,,,REG\nf/a.ttf,_FONTS/a.ttf,,FNT\nc.dll,/opt/c.dll\n"), 0);
@@ -254,8 +259,9 @@ TEST_F(ListFileTest, HashFieldCountsOnlyWhenWellFormedAndWithAKeyMustBe) {
     std::string strList = "# tidewell-list version=9\na.txt\n";
     ASSERT_TRUE(SignListText(&strList, strPem, &strError));
     EXPECT_EQ(Read(strList), CSyncEngine::kListRefused);
-    EXPECT_TRUE(m_log.Has("ERROR", "CSyncEngine::GetFileListFileFromFile> List file refused: "
-                                   "older version 9 < 10"));
+    EXPECT_TRUE(m_log.Has("ERROR",
+                          "CSyncEngine::GetFileListFileFromFile> List file refused: "
+                          "older version 9 < 10"));
 }
 
 // {allowed types} -> the records kept in resource mode; outside it, all are.
@@ -267,10 +273,16 @@ TEST_F(ListFileTest, ResourceModeFiltersRecords) {
         std::string strList;
         Strings vecSources;
     } const kCases[] = {
-        {1, {}, "a.png\nb.zip,,,ZIP\nc.dll,,,REG\nd.png,,SYS\ne.exe\nconfig/x.mdb\n"
-         "data/x.mdb\nf.txt,,,DEL\n", {"a.png", "b.zip", "data/x.mdb"}},
-        {1, {"png", "dll", "exe"}, "a.png\nb.PNG\nc.dll,,,REG\nd.exe\nnoext\n.png\ndir.png/file\n"
-         "e.txt\nf.png,,SYS\n", {"a.png", "c.dll", "f.png"}},
+        {1,
+         {},
+         "a.png\nb.zip,,,ZIP\nc.dll,,,REG\nd.png,,SYS\ne.exe\nconfig/x.mdb\n"
+         "data/x.mdb\nf.txt,,,DEL\n",
+         {"a.png", "b.zip", "data/x.mdb"}},
+        {1,
+         {"png", "dll", "exe"},
+         "a.png\nb.PNG\nc.dll,,,REG\nd.exe\nnoext\n.png\ndir.png/file\n"
+         "e.txt\nf.png,,SYS\n",
+         {"a.png", "c.dll", "f.png"}},
         {0, {}, "a.exe\nconfig/x.mdb\nc.dll,,,REG\n", {"a.exe", "config/x.mdb", "c.dll"}},
     };
     for (const Case& c : kCases) {

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <filesystem>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -70,7 +70,8 @@ protected:
     }
     // A script that writes its pid, then sleeps.
     std::string Sleeper() {
-        return WriteScript(m_dir, "sleep er.sh", "echo $$ > '" + m_dir.Sub("pid") + "'\nexec sleep 30\n");
+        return WriteScript(m_dir, "sleep er.sh",
+                           "echo $$ > '" + m_dir.Sub("pid") + "'\nexec sleep 30\n");
     }
     int StartedPid() {
         EXPECT_TRUE(WaitForFile(m_dir.Sub("pid"), 5000));
@@ -89,9 +90,10 @@ protected:
 
 TEST_F(PostProcessTest, ParameterTextIsSplitIntoWordsAndWaitedForWhenAsked) {
     std::string strOut = m_dir.Sub("args.txt");
-    std::string strScript = WriteScript(
-        m_dir, "args.sh",
-        "sleep 0.3; { echo \"$#\"; for a in \"$@\"; do echo \"[$a]\"; done; } > '" + strOut + "'\n");
+    std::string strScript =
+        WriteScript(m_dir, "args.sh",
+                    "sleep 0.3; { echo \"$#\"; for a in \"$@\"; do echo \"[$a]\"; done; } > '" +
+                        strOut + "'\n");
     EXPECT_EQ(m_engine.StartExeFileByShellExecute(strScript, "/s  \"a b\" \"\" last", 1), 0);
     EXPECT_EQ(ReadWholeFile(strOut), "4\n[/s]\n[a b]\n[]\n[last]\n");
     // An empty text is no parameters at all, not one empty word.
@@ -109,7 +111,8 @@ TEST_F(PostProcessTest, ParameterTextIsSplitIntoWordsAndWaitedForWhenAsked) {
 
 TEST_F(PostProcessTest, ProgramsThatCannotStartAreReported) {
     CEnvVar path("PATH", m_dir.Sub("no-wine"));
-    for (const std::string& strProgram : {m_dir.Sub("missing.sh"), m_dir.WriteFile("setup.exe", "MZ")}) {
+    for (const std::string& strProgram :
+         {m_dir.Sub("missing.sh"), m_dir.WriteFile("setup.exe", "MZ")}) {
         EXPECT_EQ(m_engine.StartExeFileByShellExecute(strProgram, "x", 1), 1) << strProgram;
         EXPECT_EQ(m_engine.StartExeFileByShellExecuteAndWaitClose(strProgram, "/quiet"), 1);
     }
@@ -304,13 +307,14 @@ protected:
         std::filesystem::create_directories(std::filesystem::path(strZip).parent_path());
         EXPECT_EQ(RunShell("python3 -c \"import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], "
                            "'w') as z:\n    for n in sys.argv[2:]: z.writestr(n, 'data of ' + "
-                           "n)\" '" + strZip + "' " + strMembers),
+                           "n)\" '" +
+                           strZip + "' " + strMembers),
                   0);
         return strZip;
     }
     std::string MakePackage() {
-        return MakeZip("pkg/pkg.zip", {{"bin/x.dll", "new dll"}, {"readme.txt", "read me"},
-                                       {"docs/", ""}});
+        return MakeZip("pkg/pkg.zip",
+                       {{"bin/x.dll", "new dll"}, {"readme.txt", "read me"}, {"docs/", ""}});
     }
 };
 
