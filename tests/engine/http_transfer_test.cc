@@ -283,21 +283,22 @@ TEST_F(TransferTest, LocalFailuresGiveTheirCodes) {
     fs::create_directories(m_dir.Sub("install/taken/inner"));
     struct Case {
         std::string strSource;
-        std::string strTarget;  // "-": no target path at all
+        std::string strTarget;  // "-": no target path at all; "=": this one as it is
         std::string strTime;
         int nExpected;
     } const kCases[] = {
         {"dl/local.txt", "local.txt", "2024", -5},  // no valid time to set
         {std::string(1100, 'n'), "overlong.txt", "", -1},
         {"dl/local.txt", "-", "", -8},
+        {"dl/local.txt", "=local.txt", "", -8},  // no folder in the path
         {"dl/local.txt", "plainfile/sub/local.txt", "", -8},
         {"dl/local.txt", "taken", "", -3},  // the name is a folder's
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.strTarget);
         FileItem item = MakeItem(c.strSource, c.strTarget, "5", c.strTime);
-        if (c.strTarget == "-")
-            item.m_strTargetFile.clear();
+        if (c.strTarget[0] == '-' || c.strTarget[0] == '=')
+            item.m_strTargetFile = c.strTarget.substr(1);
         EXPECT_EQ(Download(item), c.nExpected);
         EXPECT_EQ(FolderNames(""), (Strings{"plainfile", "taken"}));
     }
