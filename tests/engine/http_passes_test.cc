@@ -456,9 +456,9 @@ protected:
             result.mapFiles[pItem->m_strSourceFile] = ReadWholeFile(pItem->m_strTargetFile);
         }
         for (std::string strLine : LogLinesFrom(nLogBefore)) {
-            size_t nAt = strLine.find(m_strInstall);
+            size_t nAt = strLine.find("/install/" + m_strInstall);
             if (nAt != std::string::npos)
-                strLine.erase(nAt, m_strInstall.size());
+                strLine.erase(nAt + 9, m_strInstall.size());
             result.vecLog.push_back(strLine);
         }
         return result;
