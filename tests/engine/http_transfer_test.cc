@@ -396,7 +396,6 @@ TEST_F(TransferTest, RequestOnTheWireIsExactlyAsSpecified) {
 TEST_F(TransferTest, OneConnectionCarriesRequestsPastFailuresButNotPastAClose) {
     WriteServed("base/keep/f.txt", "x");
     InitEngine(Nginx().Port());
-    size_t nBefore = Nginx().AccessLog().size();
     FileItem item = MakeItem("keep/f.txt", "f.txt", "1");
     FileItem missing = MakeItem("keep/missing.txt", "m.txt", "1");
     for (int i = 0; i < 5; ++i)
@@ -404,11 +403,11 @@ TEST_F(TransferTest, OneConnectionCarriesRequestsPastFailuresButNotPastAClose) {
     EXPECT_EQ(Head("base/keep/missing"), -5);
     EXPECT_EQ(Download(missing), -2);
     EXPECT_EQ(Download(item), 0);
-    std::vector<NginxAccessEntry> vecLog = Nginx().AccessLog(nBefore + 8);
-    ASSERT_EQ(vecLog.size(), nBefore + 8);
-    for (size_t i = nBefore; i < vecLog.size(); ++i) {
-        EXPECT_EQ(vecLog[i].nConnection, vecLog[nBefore].nConnection);
-        EXPECT_EQ(vecLog[i].nRequestNo, vecLog[nBefore].nRequestNo + long(i - nBefore));
+    std::vector<NginxAccessEntry> vecLog = Nginx().AccessLogFor("/base/keep/", 8);
+    ASSERT_EQ(vecLog.size(), 8u);
+    for (size_t i = 0; i < vecLog.size(); ++i) {
+        EXPECT_EQ(vecLog[i].nConnection, vecLog[0].nConnection);
+        EXPECT_EQ(vecLog[i].nRequestNo, vecLog[0].nRequestNo + long(i));
     }
     // nginx closes the connection after a 500; the next request opens another.
     FileItem error = MakeItem("error500", "e.txt", "5");
@@ -503,12 +502,12 @@ TEST_F(TlsTest, TrustedCertificateNeedsNoQuestionAndKeepsItsConnection) {
     }
     EXPECT_TRUE(m_frontEnd.MessageBoxes().empty());
     CNginxServer& server = TestServers().NginxTls(Cert::kGood);
-    size_t nBefore = server.AccessLog().size();
+    server.WriteFile("base/tls/keep.txt", "k");
     for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(Head("base/tls/f.txt"), 0);
-    std::vector<NginxAccessEntry> vecLog = server.AccessLog(nBefore + 5);
-    ASSERT_EQ(vecLog.size(), nBefore + 5);
-    EXPECT_EQ(vecLog.back().nConnection, vecLog[nBefore].nConnection);
+        ASSERT_EQ(Head("base/tls/keep.txt"), 0);
+    std::vector<NginxAccessEntry> vecLog = server.AccessLogFor("/base/tls/keep.txt", 5);
+    ASSERT_EQ(vecLog.size(), 5u);
+    EXPECT_EQ(vecLog.back().nConnection, vecLog.front().nConnection);
 }
 
 TEST_F(TlsTest, EachBadCertificateHasItsCodeAndModeOneIgnoresThem) {
