@@ -58,7 +58,9 @@ void CSyncEngine::ShowDownloadProgress(int nDone, int nCount) {
 }
 
 bool CSyncEngine::NeedsServerInfo(const FileItem& item) {
-    if (item.m_bUnsafeTarget != 0)
+    // A delete record asks nothing of the server: its file is usually gone
+    // there, and a failed HEAD would fail the whole check pass.
+    if (item.m_bUnsafeTarget != 0 || item.m_nFileType == kFileTypeDel)
         return false;
     return item.m_bSizeUnknown == 1 ? item.m_strModifyTime.empty()
                                     : (item.m_strFileSize.empty() || item.m_strModifyTime.empty());
