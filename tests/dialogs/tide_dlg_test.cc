@@ -127,20 +127,29 @@ private slots:
         QCOMPARE(pDlg->GetStep(), 2);
     }
 
-    // The settings icon opens the settings, the close area closes; hot areas
-    // give the hand and light up until the pointer leaves; a press elsewhere
-    // drags the window, on a hot area it does not.
+    // The settings icon opens the settings, the start area starts and stops
+    // a run, the close area closes; hot areas give the hand and light up
+    // until the pointer leaves; a press elsewhere drags the window, on a hot
+    // area it does not.
     void areasClickHoverAndDrag() {
-        CTideDlg* pDlg = MakeDialog(ValidIni(8080));
+        CTideDlg* pDlg = MakeDialog(ValidIni(ClosedPort()));
         bool bSawSettings = false;
         CModalWatcher watcher([&](QWidget* p) {
-            if (auto* pSetup = qobject_cast<CXSetupDlg*>(p)) {
-                bSawSettings = true;
+            bSawSettings = bSawSettings || qobject_cast<CXSetupDlg*>(p) != nullptr;
+            DismissBox(p, nullptr);
+            if (auto* pSetup = qobject_cast<CXSetupDlg*>(p))
                 pSetup->reject();
-            }
         });
         QTest::mouseClick(pDlg, Qt::LeftButton, {}, pDlg->GetSetupRect().center());
         QVERIFY(bSawSettings);
+        QPoint ptStart = pDlg->GetStartStopRect().center();
+        QImage imgIdle = pDlg->Render().copy(pDlg->GetStartStopRect());
+        QTest::mouseClick(pDlg, Qt::LeftButton, {}, ptStart);
+        QVERIFY(pDlg->IsSyncRunning());
+        QVERIFY(pDlg->Render().copy(pDlg->GetStartStopRect()) != imgIdle);
+        QTest::mouseClick(pDlg, Qt::LeftButton, {}, ptStart);
+        QVERIFY(!pDlg->IsSyncRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(pDlg->GetRunController().IsWorkerFinished(), 30000);
 
         QTest::mouseMove(pDlg, QPoint(400, 200));
         QCOMPARE(pDlg->cursor().shape(), Qt::ArrowCursor);
@@ -153,14 +162,14 @@ private slots:
         QCOMPARE(pDlg->cursor().shape(), Qt::ArrowCursor);
 
         pDlg->move(100, 100);
-        QPoint ptStart = pDlg->pos();
+        QPoint ptPos = pDlg->pos();
         QTest::mousePress(pDlg, Qt::LeftButton, {}, QPoint(400, 200));
         QTest::mouseMove(pDlg, QPoint(450, 230));
         QTest::mouseRelease(pDlg, Qt::LeftButton, {}, QPoint(450, 230));
-        QCOMPARE(pDlg->pos(), ptStart + QPoint(50, 30));
+        QCOMPARE(pDlg->pos(), ptPos + QPoint(50, 30));
         QTest::mousePress(pDlg, Qt::LeftButton, {}, pDlg->GetCloseRect().center());
         QTest::mouseMove(pDlg, QPoint(300, 300));
-        QCOMPARE(pDlg->pos(), ptStart + QPoint(50, 30));
+        QCOMPARE(pDlg->pos(), ptPos + QPoint(50, 30));
 
         QSignalSpy closed(pDlg, &CTideDlg::closed);
         QTest::mouseRelease(pDlg, Qt::LeftButton, {}, pDlg->GetCloseRect().center());
@@ -168,69 +177,38 @@ private slots:
         QVERIFY(!pDlg->isVisible());
     }
 
-    // Nothing answers: the worker's error box, then the failed end leaves
-    // the window open and idle. Started again and stopped at once: idle.
-    void startStopArea() {
-        CTideDlg* pDlg = MakeDialog(ValidIni(ClosedPort()));
-        QString strError;
-        CModalWatcher watcher([&](QWidget* p) { DismissBox(p, &strError); });
-        QPoint pt = pDlg->GetStartStopRect().center();
-        QImage imgIdle = pDlg->Render().copy(pDlg->GetStartStopRect());
-        QTest::mouseClick(pDlg, Qt::LeftButton, {}, pt);
-        QVERIFY(pDlg->IsSyncRunning());
-        QVERIFY(pDlg->Render().copy(pDlg->GetStartStopRect()) != imgIdle);
-        QTRY_VERIFY_WITH_TIMEOUT(!pDlg->IsSyncRunning(), 30000);
-        QVERIFY(strError.startsWith(QStringLiteral("리스트 파일 정보를 가져오는 도중에")));
-        QVERIFY(pDlg->isVisible());
-
-        QTest::mouseClick(pDlg, Qt::LeftButton, {}, pt);
-        QVERIFY(pDlg->IsSyncRunning());
-        QTest::mouseClick(pDlg, Qt::LeftButton, {}, pt);
-        QVERIFY(!pDlg->IsSyncRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(pDlg->GetRunController().IsWorkerFinished(), 30000);
-    }
-
-    void settingsOpenOnFirstUseAndSaveThroughTheWindow() {
-        CTideDlg* pDlg = MakeDialog("", false);
-        bool bSawSettings = false;
-        CModalWatcher watcher([&](QWidget* p) {
-            if (auto* pSetup = qobject_cast<CXSetupDlg*>(p)) {
-                bSawSettings = true;
-                static_cast<QLineEdit*>(pSetup->GetControl(CXSetupDlg::kIdServer))
-                    ->setText(QStringLiteral("10.0.0.7"));
-                QTest::mouseClick(pSetup->GetControl(CXSetupDlg::kIdSave), Qt::LeftButton);
-            }
-        });
-        pDlg->InitDialog(false);
-        QVERIFY(bSawSettings);
-        CTideCfg cfg(m_pDir->Sub("config/Tidewell.ini"));
-        QCOMPARE(QString::fromStdString(cfg.m_strServer), QStringLiteral("10.0.0.7"));
-        QCOMPARE(QString::fromStdString(m_pApp->m_strToolExeName),
-                 QStringLiteral("Corvid@LoomhallKiro"));
-        // Saved once, the next start goes straight to the update.
-        bSawSettings = false;
-        CQtFrontEnd frontEnd;
-        CTideApp app(&frontEnd);
-        frontEnd.CreateMainDialog(app)->InitDialog(false);
-        QVERIFY(!bSawSettings);
-        frontEnd.Shutdown();
-    }
-
     // Only a good end closes the window and starts the tool with the
-    // installation folder; in resource mode every end closes, without it.
+    // installation folder; in resource mode every end closes, without it. A
+    // tool that does not start is said in a box before the window closes.
     void syncEndActsOnItsCode() {
         const struct {
             int bResourceMode, nCode;
-            bool bCloses, bTool;
-        } kCases[] = {
-            {0, 2, false, false}, {0, 3, false, false}, {0, 0, true, true}, {1, 3, true, false}};
+            bool bCloses, bTool, bToolMissing;
+        } kCases[] = {{0, 2, false, false, false},
+                      {0, 3, false, false, false},
+                      {0, 0, true, true, false},
+                      {1, 3, true, false, false},
+                      {0, 0, true, false, true}};
         for (const auto& c : kCases) {
             CTideDlg* pDlg = MakeDialog(ValidIni(8080));
             m_pApp->m_bResourceMode = c.bResourceMode;
+            if (c.bToolMissing)
+                platform::DeleteFile(m_pDir->Sub("Corvid@LoomhallKiro"));
             QSignalSpy closed(pDlg, &CTideDlg::closed);
+            QString strBox;
+            int nClosedAtBox = -1;
+            CModalWatcher watcher([&](QWidget* p) {
+                nClosedAtBox = int(closed.count());
+                DismissBox(p, &strBox);
+            });
             pDlg->OnSyncEnd(c.nCode);
             QCOMPARE(closed.count(), c.bCloses ? 1 : 0);
             QVERIFY(!pDlg->IsSyncRunning());
+            QCOMPARE(strBox.toStdString(),
+                     c.bToolMissing
+                         ? "'" + m_pDir->Sub("Corvid@LoomhallKiro' 프로그램을 실행할 수 없습니다.")
+                         : std::string());
+            QCOMPARE(nClosedAtBox, c.bToolMissing ? 0 : -1);
             if (c.bTool) {
                 QTRY_VERIFY_WITH_TIMEOUT(platform::FileExists(m_pDir->Sub("tool-started")), 10000);
                 QCOMPARE(ReadWholeFile(m_pDir->Sub("tool-started")), m_pDir->Path() + "\n");
