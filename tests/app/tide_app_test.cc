@@ -230,3 +230,9 @@ TEST_F(ProcessTest, RunCopyModeWritesLogFoldersAndShortcuts) {
     for (const auto& [strFile, strLine] : kLinks)
         EXPECT_NE(ReadWholeFile(m_dir.Sub(strFile)).find(strLine), std::string::npos) << strFile;
 }
+
+TEST_F(ProcessTest, ResourceModeCreatesNoShortcuts) {
+    ASSERT_EQ(Run("3 dll,ocx"), 1);
+    EXPECT_TRUE(platform::FileExists(m_strInstall + "/log/" + LogFileName("Tidewell_3")));
+    EXPECT_FALSE(platform::FileExists(m_dir.Sub("desktop/Corvid5 Loomhall Kiro.desktop")));
+}

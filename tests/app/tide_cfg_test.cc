@@ -6,6 +6,7 @@
 #include <climits>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "app/tide_globals.h"
 #include "platform/file_system.h"
@@ -84,6 +85,12 @@ TEST_F(TideCfgTest, SaveRoundTripsAndKeepsAHandWrittenFile) {
     cfg.m_strServer = "new.example";
     cfg.m_nPort = 8080;
     cfg.m_strListFileName = "list.txt";
+    cfg.m_strBaseUrl = "b/u";
+    cfg.m_strLinkAppendName = "Beta";
+    cfg.m_nTimeCheckSpan = 9;
+    cfg.m_nHttpsMode = 2;
+    cfg.m_bEncodeUrlUtf = 0;
+    cfg.m_nParallelTransfers = 3;
     cfg.m_strAllowFileType = "dll\n[TIDE]\nSVR_IP_ADDR=evil";
     cfg.SaveConfig();
     EXPECT_TRUE(
@@ -99,7 +106,11 @@ TEST_F(TideCfgTest, SaveRoundTripsAndKeepsAHandWrittenFile) {
     CTideCfg reloaded(m_strIni);
     EXPECT_EQ(reloaded.m_strServer, "new.example");
     EXPECT_EQ(reloaded.m_nPort, 8080);
-    EXPECT_EQ(reloaded.m_strListFileName, "list.txt");
+    EXPECT_EQ(reloaded.m_strListFileName + reloaded.m_strBaseUrl + reloaded.m_strLinkAppendName,
+              "list.txtb/uBeta");
+    EXPECT_EQ(std::vector<int>({reloaded.m_nTimeCheckSpan, reloaded.m_nHttpsMode,
+                                reloaded.m_bEncodeUrlUtf, reloaded.m_nParallelTransfers}),
+              std::vector<int>({9, 2, 0, 3}));
     EXPECT_EQ(reloaded.m_nRunLoomhallVersion, 1);
     EXPECT_EQ(reloaded.m_strAllowFileType, "");
     EXPECT_EQ(reloaded.m_strLastSetupDate, cfg.m_strLastSetupDate);
