@@ -197,6 +197,7 @@ TEST_F(MyLogTest, LongMessageIsCutAt1024BytesOnACharacterBoundary) {
         {a(1022) + strHan + "tail", a(1022)},
         {a(1020) + strSmile + "b", a(1020) + strSmile},
         {a(1021) + strSmile, a(1021)},
+        {"\xC3\xA9" + a(1021) + "\xC3\xA9", "\xC3\xA9" + a(1021)},
         {a(1023) + "\xB0\xA1", a(1023) + "\xB0"},  // not UTF-8: cut as bytes
     };
     auto pLog = MakeLog();
