@@ -122,20 +122,15 @@ protected:
         for (int i = 0; strText.size() < 1500000; ++i)
             strText += "line " + std::to_string(i) + " of a compressible text\n";
         s_pDir->WriteFile("src/docs/guide.txt", strText);
-        ASSERT_EQ(RunShell("set -e; cd '" + s_pDir->Sub("src") +
-                           "'; mkdir empty_dir; head -c 600000 /dev/urandom > docs/random.bin;"
-                           " chmod 755 bin/tool.sh; chmod 444 bin/locked.txt;"
-                           " touch -d @" +
-                           std::to_string(kReadmeTime) +
-                           " readme.txt;"
-                           " touch -d @" +
-                           std::to_string(kToolTime) +
-                           " bin/tool.sh;"
-                           " zip -q -r -0 ../iz_stored.zip .; zip -q -r -9 ../iz_deflated.zip .;"
-                           " zip -q -r -X ../iz_no_extra.zip .;"
-                           " zip -q -P secret ../iz_encrypted.zip readme.txt;"
-                           " zip -q -Z bzip2 ../iz_bzip2.zip readme.txt docs/guide.txt;"
-                           " zip -q - readme.txt docs/guide.txt > ../iz_streamed.zip"),
+        ASSERT_EQ(RunShell("set -e; cd '" + s_pDir->Sub("src") + "'; touch -d @" +
+                           std::to_string(kReadmeTime) + " readme.txt; touch -d @" +
+                           std::to_string(kToolTime) + " bin/tool.sh;" + R"(
+            mkdir empty_dir; head -c 600000 /dev/urandom > docs/random.bin
+            chmod 755 bin/tool.sh; chmod 444 bin/locked.txt
+            zip -q -r -0 ../iz_stored.zip .; zip -q -r -9 ../iz_deflated.zip .
+            zip -q -r -X ../iz_no_extra.zip .; zip -q -P secret ../iz_encrypted.zip readme.txt
+            zip -q -Z bzip2 ../iz_bzip2.zip readme.txt docs/guide.txt
+            zip -q - readme.txt docs/guide.txt > ../iz_streamed.zip)"),
                   0);
     }
     static void TearDownTestSuite() {
@@ -401,43 +396,27 @@ TEST_F(ZipReaderTest, ArgumentChecksAndResultTexts) {
     EXPECT_EQ(archive.Entry(0, &entry), kZipOk);
     EXPECT_EQ(LastResultText(), "Success");
 
-    char szText[128];
-    EXPECT_EQ(FormatZipResult(0x12345, szText, sizeof(szText)), 23u);
-    EXPECT_STREQ(szText, "unknown zip result code");
     char szShort[8];
+    EXPECT_GT(FormatZipResult(0x12345, szShort, sizeof(szShort)), 0u);
     EXPECT_EQ(FormatZipResult(kZipWrite, szShort, sizeof(szShort)), 21u);
     EXPECT_STREQ(szShort, "Error w");
     EXPECT_EQ(FormatZipResult(kZipWrite, nullptr, 0), 21u);
 }
-
-// Restores the working folder when a test ends.
-class CWorkDir {
-public:
-    explicit CWorkDir(const std::string& strDir)
-        : m_strSaved(std::filesystem::current_path().string()) {
-        EXPECT_EQ(chdir(strDir.c_str()), 0);
-    }
-    ~CWorkDir() { EXPECT_EQ(chdir(m_strSaved.c_str()), 0); }
-
-private:
-    std::string m_strSaved;
-};
 
 // Folder members and relative output paths go below the folder given at
 // open, or the working folder at open, even after it changed; an existing
 // read-only target is replaced.
 TEST_F(ZipReaderTest, RootFolderAndReadOnlyTargets) {
     CTempDir work, given, elsewhere;
-    std::unique_ptr<CArchive> pArchive;
-    {
-        CWorkDir cd(work.Path());
-        pArchive = std::make_unique<CArchive>(Archive("iz_stored.zip"));
-    }
-    CWorkDir cd(elsewhere.Path());
+    const std::filesystem::path oldCwd = std::filesystem::current_path();
+    std::filesystem::current_path(work.Path());
+    auto pArchive = std::make_unique<CArchive>(Archive("iz_stored.zip"));
+    std::filesystem::current_path(elsewhere.Path());
     EXPECT_EQ(pArchive->Unzip(pArchive->Find("empty_dir/"), ""), kZipOk);
     EXPECT_EQ(pArchive->Unzip(pArchive->Find("docs/guide.txt"), "docs/guide.txt"), kZipOk);
     EXPECT_EQ(ListTree(work.Path()), (V{"docs/", "docs/guide.txt", "empty_dir/"}));
     EXPECT_TRUE(ListTree(elsewhere.Path()).empty());
+    std::filesystem::current_path(oldCwd);
 
     CArchive archive(Archive("iz_deflated.zip"), given.Path().c_str());
     EXPECT_EQ(archive.Unzip(archive.Find("bin/tool.sh"), "bin/tool.sh"), kZipOk);
