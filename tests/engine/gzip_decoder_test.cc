@@ -49,7 +49,6 @@ put('empty_member', gzip.compress(b''), b'')
 put('zeros', gzip.compress(bytes(3 << 20)) + g, bytes(3 << 20) + text)
 put('two_members', g + gzip.compress(small), text + small)
 put('trailing_plain', g + b'plain bytes after it\n', text + b'plain bytes after it\n')
-put('trailing_lone_id1', gzip.compress(small) + b'\x1f', small + b'\x1f')
 put('trailing_id1_other', gzip.compress(small) + b'\x1fabc', small + b'\x1fabc')
 put('plain_text', text[:5000], text[:5000])
 rand = b'\x00' + rnd.randbytes(70000)
@@ -57,20 +56,12 @@ put('random_data', rand, rand)
 put('lone_id1', b'\x1f', b'\x1f')
 put('empty_input', b'', b'')
 put('bad_block_type', m[:10] + bytes([m[10] | 0x06]) + m[11:])
-put('flipped_byte', m[:mid] + bytes([m[mid] ^ 0x55]) + m[mid + 1:])
 put('wrong_crc', member(text, crc=zlib.crc32(text) ^ 1))
 put('wrong_isize', member(text, size=len(text) + 1))
-put('cut_after_magic', b'\x1f\x8b')
-put('cut_in_extra_length', member(small, 4, b'xy')[:11])
-put('cut_in_name', member(small, 8, name=b'long-name.txt')[:15])
-put('cut_in_header_crc', member(small, 2)[:11])
 put('cut_in_deflate', m[:mid])
 put('cut_in_trailer', m[:-3])
-put('cut_before_trailer', m[:-8])
-put('cut_in_second_header', g + b'\x1f\x8b\x08')
 put('reserved_flag', member(small, 0x20))
 put('method_7', member(small, method=7))
-put('second_member_method_7', g + member(small, method=7))
 )PY";
 
 // The generated inputs, made once per process.
@@ -80,12 +71,9 @@ const CTempDir& Data() {
         std::string strScript = dir.WriteFile("make_cases.py", kGenerator);
         std::string strDir = "'" + dir.Path() + "'";
         bool bOk = RunShell("python3 " + strScript + " " + strDir) == 0;
-        for (const char* pszLevel : {"", "-1", "-9"}) {
-            std::string strName = std::string("gzip") + pszLevel;
-            bOk = bOk && RunShell("cd " + strDir + " && gzip -c -N " + pszLevel + " source.txt > " +
-                                  strName + ".in && cp source.txt " + strName + ".want") == 0;
-        }
-        return bOk;
+        return bOk &&
+               RunShell("cd " + strDir +
+                        " && gzip -c -N source.txt > gzip.in && cp source.txt gzip.want") == 0;
     }();
     EXPECT_TRUE(bMade) << "test data not generated";
     return dir;
@@ -94,7 +82,6 @@ const CTempDir& Data() {
 struct DecodeCase {
     const char* pszName;
     int nExpected;
-    int nAlsoAccepted = kGzipRunning;  // a corrupted byte may show either way
 };
 
 void PrintTo(const DecodeCase& c, std::ostream* pOut) {
@@ -138,11 +125,9 @@ TEST_P(GzipDecodeTest, SameResultHoweverSplit) {
         SCOPED_TRACE(static_cast<int>(eSplit));
         std::string strOut;
         int nResult = Decode(strIn, eSplit, &strOut);
+        EXPECT_EQ(nResult, c.nExpected) << GzipResultText(nResult);
         if (c.nExpected == kGzipOk) {
-            ASSERT_EQ(nResult, kGzipOk) << GzipResultText(nResult);
             EXPECT_TRUE(strOut == ReadWholeFile(Data().Sub(std::string(c.pszName) + ".want")));
-        } else if (nResult != c.nAlsoAccepted) {
-            EXPECT_EQ(nResult, c.nExpected) << GzipResultText(nResult);
         }
     }
 }
@@ -150,29 +135,17 @@ TEST_P(GzipDecodeTest, SameResultHoweverSplit) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, GzipDecodeTest,
     ::testing::Values(
-        DecodeCase{"gzip", kGzipOk}, DecodeCase{"gzip-1", kGzipOk}, DecodeCase{"gzip-9", kGzipOk},
-        DecodeCase{"python_gzip", kGzipOk}, DecodeCase{"all_flags", kGzipOk},
-        DecodeCase{"empty_member", kGzipOk}, DecodeCase{"zeros", kGzipOk},
-        DecodeCase{"two_members", kGzipOk}, DecodeCase{"trailing_plain", kGzipOk},
-        DecodeCase{"trailing_lone_id1", kGzipOk}, DecodeCase{"trailing_id1_other", kGzipOk},
+        DecodeCase{"gzip", kGzipOk}, DecodeCase{"python_gzip", kGzipOk},
+        DecodeCase{"all_flags", kGzipOk}, DecodeCase{"empty_member", kGzipOk},
+        DecodeCase{"zeros", kGzipOk}, DecodeCase{"two_members", kGzipOk},
+        DecodeCase{"trailing_plain", kGzipOk}, DecodeCase{"trailing_id1_other", kGzipOk},
         DecodeCase{"plain_text", kGzipOk}, DecodeCase{"random_data", kGzipOk},
         DecodeCase{"lone_id1", kGzipOk}, DecodeCase{"empty_input", kGzipOk},
-        DecodeCase{"bad_block_type", kGzipDataError},
-        DecodeCase{"flipped_byte", kGzipDataError, kGzipCrcMismatch},
-        DecodeCase{"wrong_crc", kGzipCrcMismatch}, DecodeCase{"wrong_isize", kGzipLengthMismatch},
-        DecodeCase{"cut_after_magic", kGzipTruncated},
-        DecodeCase{"cut_in_extra_length", kGzipTruncated},
-        DecodeCase{"cut_in_name", kGzipTruncated}, DecodeCase{"cut_in_header_crc", kGzipTruncated},
+        DecodeCase{"bad_block_type", kGzipDataError}, DecodeCase{"wrong_crc", kGzipCrcMismatch},
+        DecodeCase{"wrong_isize", kGzipLengthMismatch},
         DecodeCase{"cut_in_deflate", kGzipTruncated}, DecodeCase{"cut_in_trailer", kGzipTruncated},
-        DecodeCase{"cut_before_trailer", kGzipTruncated},
-        DecodeCase{"cut_in_second_header", kGzipTruncated},
-        DecodeCase{"reserved_flag", kGzipBadHeader}, DecodeCase{"method_7", kGzipBadHeader},
-        DecodeCase{"second_member_method_7", kGzipBadHeader}),
-    [](const ::testing::TestParamInfo<DecodeCase>& param) {
-        std::string strName = param.param.pszName;
-        std::replace(strName.begin(), strName.end(), '-', '_');
-        return strName;
-    });
+        DecodeCase{"reserved_flag", kGzipBadHeader}, DecodeCase{"method_7", kGzipBadHeader}),
+    [](const ::testing::TestParamInfo<DecodeCase>& param) { return param.param.pszName; });
 
 TEST(GzipDecoderTest, SinkRefusalStopsTheDecoding) {
     std::string strIn = ReadWholeFile(Data().Sub("gzip.in"));
@@ -193,7 +166,7 @@ TEST(UnCompressGzipFileTest, FileIsReplacedByItsContentOrKept) {
         const char* pszName;
         const char* pszLogText;  // null: decoded
     } const kCases[] = {
-        {"gzip-9", nullptr},
+        {"gzip", nullptr},
         {"two_members", nullptr},
         {"plain_text", nullptr},
         {"empty_member", "Failed GZipUnCompress(). pUnCompressBuff==NULL or dwUnCompressSize==0"},
