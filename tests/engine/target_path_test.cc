@@ -133,16 +133,4 @@ TEST_F(TargetPathTest, PathsResolveInsideTheirFolder) {
     EXPECT_EQ(item.m_strTargetFile, "/opt/tide/_FONTS/a.ttf");
 }
 
-TEST(WindowsSideTest, DrivePaths) {
-    for (const char* pszPath : {"C:\\x", "z:"})
-        EXPECT_TRUE(platform::IsWindowsDrivePath(pszPath)) << pszPath;
-    for (const char* pszPath : {"C", "/C:/x", "1:\\x"})
-        EXPECT_FALSE(platform::IsWindowsDrivePath(pszPath)) << pszPath;
-    CEnvVar prefix("WINEPREFIX", "/p");
-    EXPECT_EQ(platform::MapWindowsDrivePath("C:"), "/p/drive_c");
-    EXPECT_EQ(platform::MapWindowsDrivePath("C:\\"), "/p/drive_c/");
-    EXPECT_EQ(platform::MapWindowsDrivePath("Z:\\tmp\\a b"), "/p/dosdevices/z:/tmp/a b");
-    EXPECT_EQ(platform::MapWindowsDrivePath("rel/x"), "rel/x");
-}
-
 }  // namespace
