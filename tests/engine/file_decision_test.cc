@@ -131,17 +131,6 @@ TEST_F(FileDecisionTest, DecisionByTypeTimeAndSize) {
     }
 }
 
-TEST_F(FileDecisionTest, TimeDifferenceIsLoggedInGmtAndLocalTime) {
-    CTimeZone zone("KST-9");  // local clock nine hours ahead of GMT
-    WriteLocal(5, -6);
-    EXPECT_EQ(Decide(), 1);
-    EXPECT_TRUE(m_log.Has("DEBUG", "CSyncEngine::IsFileToDownload> '" + m_item.m_strTargetFile +
-                                       "' >> The last modified time is different. [TimeGab=(-6), "
-                                       "TimeCheckSpan=(5), ServerGMT=(1994-11-15 08:12:31), "
-                                       "LocalGMT=(1994-11-15 08:12:25), LocalTime=(1994-11-15 "
-                                       "17:12:25)]"));
-}
-
 TEST_F(FileDecisionTest, UnreadableLocalFilesAndLargeSizes) {
     // A file where a folder of the path should be; a name too long to look at.
     m_dir.WriteFile("bin", "not a folder");
