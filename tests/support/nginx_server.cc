@@ -51,7 +51,6 @@ std::string CNginxServer::MakeConfig(const NginxOptions& options, int nPort) con
          << "    sendfile on;\n"
          << "    keepalive_requests 1000000;\n"
          << "    keepalive_timeout 60s;\n"
-         << options.strHttpSnippet << "\n"
          << "    server {\n"
          << "        listen 127.0.0.1:" << nPort << (bTls ? " ssl" : "")
          << (bTls && options.bHttp2 ? " http2" : "") << ";\n"
@@ -88,7 +87,7 @@ bool CNginxServer::Start(const NginxOptions& options) {
             return false;
         }
         bool bUp = WaitForLoopbackPort(nPort, kStartTimeoutMs);
-        std::string strLog = ErrorLog();
+        std::string strLog = ReadWholeFile(m_dir.Sub("error.log"));
         if (bUp && m_process.IsRunning() && strLog.find("bind() to") == std::string::npos) {
             m_nPort = nPort;
             m_strError.clear();
@@ -112,34 +111,18 @@ std::string CNginxServer::WriteFile(const std::string& strRelPath,
     return m_dir.WriteFile("www/" + strRelPath, strData);
 }
 
-std::vector<std::string> CNginxServer::AccessLogLines(size_t nAtLeast) const {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLogWaitMs);
-    for (;;) {
-        std::vector<std::string> vecLines;
-        std::istringstream in(ReadWholeFile(m_dir.Sub("access.log")));
-        std::string strLine;
-        while (std::getline(in, strLine)) {
-            if (!strLine.empty())
-                vecLines.push_back(strLine);
-        }
-        if (vecLines.size() >= nAtLeast || std::chrono::steady_clock::now() > deadline) {
-            return vecLines;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
-std::vector<NginxAccessEntry> CNginxServer::AccessLog(size_t nAtLeast) const {
+std::vector<NginxAccessEntry> CNginxServer::AccessLog() const {
     std::vector<NginxAccessEntry> vecEntries;
-    for (const std::string& strLine : AccessLogLines(nAtLeast)) {
+    std::istringstream log(ReadWholeFile(m_dir.Sub("access.log")));
+    for (std::string strLine; std::getline(log, strLine);) {
         std::istringstream in(strLine);
         NginxAccessEntry entry;
-        in >> entry.nConnection >> entry.nRequestNo >> entry.nStatus >> entry.nBytesSent >>
-            entry.strMethod >> entry.strUri;
+        if (!(in >> entry.nConnection >> entry.nRequestNo >> entry.nStatus >> entry.nBytesSent >>
+              entry.strMethod >> entry.strUri))
+            continue;
         size_t nQuote = strLine.find('"');
-        if (nQuote != std::string::npos && strLine.size() > nQuote + 1) {
+        if (nQuote != std::string::npos && strLine.size() > nQuote + 1)
             entry.strRequest = strLine.substr(nQuote + 1, strLine.size() - nQuote - 2);
-        }
         vecEntries.push_back(entry);
     }
     return vecEntries;
@@ -159,8 +142,4 @@ std::vector<NginxAccessEntry> CNginxServer::AccessLogFor(const std::string& strU
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-}
-
-std::string CNginxServer::ErrorLog() const {
-    return ReadWholeFile(m_dir.Sub("error.log"));
 }

@@ -24,8 +24,6 @@ struct NginxOptions {
     bool bHttp2 = false;
     // Directives inside the server block, e.g. extra locations.
     std::string strServerSnippet;
-    // Directives inside the http block.
-    std::string strHttpSnippet;
 };
 
 // One line of the access log.
@@ -64,15 +62,12 @@ public:
     // Scratch folder of this server, for files the configuration refers to.
     const CTempDir& Dir() const { return m_dir; }
 
-    // nginx logs a request just after answering it, so a test that has its
-    // answer waits (up to 2 s) for the lines it expects: nAtLeast of them.
-    std::vector<std::string> AccessLogLines(size_t nAtLeast = 0) const;
-    std::vector<NginxAccessEntry> AccessLog(size_t nAtLeast = 0) const;
-    // The entries whose request target starts with strUriPrefix, waiting
-    // until nExpected of them are there.
+    std::vector<NginxAccessEntry> AccessLog() const;
+    // The entries whose request target starts with strUriPrefix, waiting (up
+    // to 2 s) until nExpected of them are there: nginx logs a request just
+    // after answering it.
     std::vector<NginxAccessEntry> AccessLogFor(const std::string& strUriPrefix,
                                                size_t nExpected) const;
-    std::string ErrorLog() const;
 
 private:
     CTempDir m_dir;
