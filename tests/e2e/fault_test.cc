@@ -12,7 +12,7 @@
 #include "engine/http_connection.h"
 #include "platform/file_system.h"
 #include "tests/e2e/update_run_fixture.h"
-#include "tests/support/python_servers.h"
+#include "tests/support/server_set.h"
 
 namespace {
 
@@ -21,9 +21,8 @@ constexpr const char* kOld = "old and working";
 class FaultTest : public UpdateRunTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_scripted.Start()) << m_scripted.Error();
         m_strExtraSnippet = "location /rel/hang/ { proxy_pass http://127.0.0.1:" +
-                            std::to_string(m_scripted.Port()) + "/silent/; }\n";
+                            std::to_string(Scripted().Port()) + "/silent/; }\n";
         UpdateRunTest::SetUp();
     }
     // Waits for a file, waits nMs more, then sends nSignal to the run.
@@ -32,8 +31,8 @@ protected:
         std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
         kill(nPid, nSignal);
     }
-
-    CScriptedHttpServer m_scripted;
+    // One for the whole program.
+    CScriptedHttpServer& Scripted() { return TestServers().Scripted(); }
 };
 
 }  // namespace
@@ -64,10 +63,11 @@ TEST_F(FaultTest, CtrlCDuringTheCheckEndsIdle) {
     WriteRelease("a.txt", "a");
     MakeList();
     AppendToList("hang/b.txt\n");  // no time or size: asked with HEAD
+    size_t nBefore = Scripted().Requests().size();
     int nPid = Start("--assume-yes 1");
-    for (int i = 0; i < 1000 && m_scripted.Requests().empty(); ++i)
+    for (int i = 0; i < 1000 && Scripted().Requests().size() == nBefore; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_FALSE(m_scripted.Requests().empty());
+    ASSERT_GT(Scripted().Requests().size(), nBefore);
     kill(nPid, SIGINT);
     RunResult run = Wait(nPid);
     EXPECT_EQ(run.nExit, 4) << run.strOutput << Log();
@@ -247,10 +247,7 @@ const HostileCase kHostileCases[] = {
 
 class HostileServerTest : public FaultTest, public ::testing::WithParamInterface<HostileCase> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_scripted.Start()) << m_scripted.Error();
-        MakeInstallation(m_scripted.Port());
-    }
+    void SetUp() override { MakeInstallation(Scripted().Port()); }
 };
 
 }  // namespace
@@ -259,7 +256,7 @@ protected:
 // and a memory bound.
 TEST_P(HostileServerTest, EndsWithinBoundsAndKeepsTheOldFile) {
     const HostileCase& c = GetParam();
-    std::string strServed = m_scripted.FilePath(c.pszServed);
+    std::string strServed = Scripted().FilePath(c.pszServed);
     if (c.pszMake != nullptr) {
         std::string strScript = m_dir.WriteFile("make.py", kMakeScript);
         ASSERT_EQ(RunShell("mkdir -p \"$(dirname '" + strServed + "')\" && python3 '" + strScript +
@@ -270,7 +267,7 @@ TEST_P(HostileServerTest, EndsWithinBoundsAndKeepsTheOldFile) {
         platform::FileStatus st;
         platform::GetFileStatus(strServed, &st);
         long nSize = c.nListedSize < 0 ? static_cast<long>(st.nSize) : c.nListedSize;
-        m_scripted.WriteFile("_listfile.txt",
+        Scripted().WriteFile("_listfile.txt",
                              std::string(c.pszServed) + ",,," + c.pszType + ",20240315090702" +
                                  (nSize > 0 ? "," + std::to_string(nSize) : "") + "\n");
     }

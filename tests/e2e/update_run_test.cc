@@ -77,12 +77,6 @@ TEST_F(UpdateRunTest, ExitCodes) {
         int nExit;
         const char* pszOutput;
     } const kCases[] = {
-        {"a failed file with the pass option",
-         [&] {
-             MakeList();
-             AppendToList("missing/a.bin,,,NON|p=1,20240101000000,10\n");
-         },
-         "1", 0, ""},
         {"a file fails, no terminal: the question's default, No",
          [&] {
              MakeList();
