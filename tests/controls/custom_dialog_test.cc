@@ -34,12 +34,14 @@ private slots:
         dlg.SetCaptionButtons(false, true);
         QCOMPARE(dlg.GetCaptionButtonRect(Dlg::kCmdMinimize), QRect());
 
+        Dlg modal(nullptr, Dlg::kFrameMinimizeBox);
+        modal.resize(400, 300);
         bool bMinimizeSeen = true;
-        QTimer::singleShot(0, &dlg, [&] {
-            bMinimizeSeen = dlg.IsCaptionButtonVisible(Dlg::kCmdMinimize);
-            dlg.accept();
+        QTimer::singleShot(0, &modal, [&] {
+            bMinimizeSeen = modal.IsCaptionButtonVisible(Dlg::kCmdMinimize);
+            modal.accept();
         });
-        QCOMPARE(dlg.DoModal(), Dlg::kIdOk);
+        QCOMPARE(modal.DoModal(), Dlg::kIdOk);
         QVERIFY(!bMinimizeSeen);
     }
 
@@ -83,6 +85,7 @@ private slots:
         const QImage imgIdle = dlg.grab().toImage();
         QCOMPARE(dlg.GetPaintCache().GetRenderCount(), nRenders);
         QTest::mouseMove(&dlg, ptClose);
+        QVERIFY(dlg.IsCaptionButtonHover(Dlg::kCmdClose));
         QVERIFY(dlg.grab().toImage() != imgIdle);
         QTest::mousePress(&dlg, Qt::LeftButton, {}, ptClose);
         QTest::mouseRelease(&dlg, Qt::LeftButton, {}, QPoint(100, 100));

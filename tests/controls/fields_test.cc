@@ -112,6 +112,8 @@ private slots:
         label.SetFrame(true);
         label.SetImage(img, 1, -1);
         QCOMPARE(label.size(), QSize(18, 18));
+        label.SetFrameColor(Qt::blue);
+        QCOMPARE(Grab(label).pixelColor(0, 0), QColor(Qt::blue));
 
         CCorvidFlxGroupBox box(QStringLiteral(u"서버"), nullptr), bare;
         box.resize(200, 100);
@@ -190,6 +192,8 @@ private slots:
         bar.resize(24, 10);
         bar.SetPos(15);
         QCOMPARE(bar.GetFilledWidth(), 10);
+        const QImage imgBar = Grab(bar);
+        QVERIFY(imgBar.pixelColor(4, 5) != imgBar.pixelColor(18, 5));  // filled, then not
         bar.SetRange(5, 5);
         QCOMPARE(bar.GetFilledWidth(), 0);
         bar.grab();
@@ -227,6 +231,10 @@ private slots:
             bar.grab();
         }
         QCOMPARE(bar.GetPaintCache().GetRenderCount(), 2);
+        // A bar wider than its pictures shows its back colour beside them.
+        bar.resize(bar.sizeHint() + QSize(10, 0));
+        bar.SetBackColor(Qt::blue);
+        QCOMPARE(Grab(bar).pixelColor(bar.width() - 2, 1), QColor(Qt::blue));
         // Without all its pictures nothing is drawn.
         CSliceBarImages incomplete;
         QVERIFY(incomplete.Load());

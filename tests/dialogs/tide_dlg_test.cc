@@ -228,6 +228,8 @@ private slots:
         QCOMPARE(TideMessageBoxAnswer(pBox.get(), nQuestion), int(kIdNo));
         pBox.reset(CreateTideMessageBox(nullptr, "x", "오류", kMbOk | kMbIconError));
         QCOMPARE(TideMessageBoxAnswer(pBox.get(), kMbOk), int(kIdOk));
+        pBox.reset(CreateTideMessageBox(nullptr, "x", "", kMbOkCancel | kMbIconWarning));
+        QCOMPARE(pBox->icon(), QMessageBox::Warning);
     }
 
     // Centred on its screen; a hover, a status line, a progress step and a

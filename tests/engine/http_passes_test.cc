@@ -160,6 +160,26 @@ TEST_F(PassTest, DelRecordAsksNothingOfTheServer) {
     EXPECT_EQ(m_pEngine->m_ToDownloadFileItemList.front()->m_strSourceFile, "del/kept.txt");
 }
 
+// A record refused when the list was read (its target climbs out) is a failed
+// file that is never requested; the pass option makes it pass. A backslash in
+// a source path becomes "/" in the request.
+TEST_F(PassTest, RefusedTargetFailsTheCheckPassUntouched) {
+    Nginx().WriteFile("base/refused/sub/ok.txt", "ok");
+    for (bool bPassOnFail : {false, true}) {
+        SCOPED_TRACE(bPassOnFail);
+        NewEngine();
+        InitEngine(Nginx().Port());
+        Add("refused\\sub\\ok.txt", "").m_strModifyTime.clear();
+        Add("refused/out.txt", "", 1, bPassOnFail).m_bUnsafeTarget = 1;
+        EXPECT_EQ(m_pEngine->DownloadFilesInListFromServer(), bPassOnFail ? 1 : 0);
+        EXPECT_EQ(Nginx().AccessLogFor("/base/refused/sub/ok.txt", bPassOnFail ? 2 : 1).size(),
+                  bPassOnFail ? 2u : 1u);
+        EXPECT_TRUE(Nginx().AccessLogFor("/base/refused/out.txt", 0).empty());
+        ASSERT_EQ(m_pEngine->m_ToDownloadFileItemList.size(), 1u);
+        EXPECT_EQ(m_pEngine->m_DownFileItemList.back()->m_nDownloadReason, kReasonUnchecked);
+    }
+}
+
 // A stop during a download ends the pass after that file: with 1 when the
 // file has the pass option (the run then ends quietly), with 0 otherwise.
 TEST_F(PassTest, StopDuringAFileEndsThePassWithItsPassOption) {

@@ -124,7 +124,8 @@ TEST_F(MyLogTest, SizeCheckOnThe101stWriteMovesAFileAtTheLimit) {
     for (int64_t nAtCheck : {1048575, 1048576}) {
         SCOPED_TRACE(nAtCheck);
         CTempDir tmp;
-        auto pLog = std::make_unique<CMyLog>(1, tmp.Path(), "Tidewell", &m_clock);
+        auto pLog = std::make_unique<CMyLog>(10, tmp.Path(), "Tidewell", &m_clock);
+        pLog->SetMaxSizeMB(1);  // a limit set later holds from then on
         pLog->LogDump(1, 'A', 2, kData);
         for (int n = 2; n <= 99; ++n)
             pLog->Log(1, "%d", n);
@@ -162,6 +163,7 @@ TEST_F(MyLogTest, RetentionByName) {
         EXPECT_FALSE(Exists("Tidewell_202403" + str)) << str;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_tmp.Sub("log")), {}), 11);
     EXPECT_EQ(pLog->SetKeepDays(9), 2);  // 05.log.bak and 06.log
+    EXPECT_EQ(pLog->GetKeepDays(), 9);
     EXPECT_EQ(pLog->SetKeepDays(0), 0);
     EXPECT_TRUE(Exists("Tidewell_20240314.log"));
     m_tmp.WriteFile("log/Tidewell_19990101.log", "x\n");

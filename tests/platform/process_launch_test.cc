@@ -92,9 +92,11 @@ TEST_F(ProcessHandleTest, ClosingTheHandleLeavesTheProgramRunningAndNoChildBehin
     CProcess started = platform::StartProcess(strScript, {});
     ASSERT_TRUE(started.IsValid());
     int nPid = started.GetPid();
+    CProcess moved(std::move(started));  // the handle moves with its program
+    EXPECT_FALSE(started.IsValid());     // NOLINT(bugprone-use-after-move): the moved-from state
     CProcess process;
-    process = std::move(started);     // the handle moves with its program
-    EXPECT_FALSE(started.IsValid());  // NOLINT(bugprone-use-after-move): the moved-from state
+    process = std::move(moved);
+    EXPECT_FALSE(moved.IsValid());  // NOLINT(bugprone-use-after-move)
     EXPECT_EQ(process.GetPid(), nPid);
     EXPECT_EQ(process.Wait(100), CProcess::WaitResult::kTimeout);
     ASSERT_TRUE(WaitForFile(strPidFile, 5000));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/system_error.h"
+#include "platform/windows_side.h"
 #include "platform/wine.h"
 #include "tests/engine/launch_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -31,6 +32,14 @@ TEST(WinePathTest, PrefixDriveCBecomesCAndTheRestZ) {
               "Z:\\home\\u\\pfx\\drive_cx\\a");
     EXPECT_EQ(platform::ToWineWindowsPath("/opt/app/a b.reg"), "Z:\\opt\\app\\a b.reg");
     EXPECT_EQ(platform::ToWineWindowsPath("rel/x.dll"), "rel\\x.dll");
+}
+
+// The way back: a Windows drive path names a folder in the prefix.
+TEST(WinePathTest, DrivePathsMapIntoThePrefix) {
+    CEnvVar prefix("WINEPREFIX", std::string("/p"));
+    EXPECT_EQ(platform::MapWindowsDrivePath("c:\\Windows\\x.dll"), "/p/drive_c/Windows/x.dll");
+    EXPECT_EQ(platform::MapWindowsDrivePath("D:dir\\f"), "/p/dosdevices/d:/dir/f");
+    EXPECT_EQ(platform::MapWindowsDrivePath("rel\\x"), "rel\\x");
 }
 
 TEST(WineCommandTest, ProgramsDirectlyScriptsThroughCmd) {
