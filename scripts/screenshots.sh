@@ -12,10 +12,10 @@ if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$root" -B "$dir" -G Ninja -DTIDEWELL_WERROR=ON >/dev/null
 fi
 cmake --build "$dir" --target e2e_window_run_test TidewellKiro TidewellMakeList \
-    dialogs_tide_dlg_test
+    dialogs_tests
 # A plain scratch folder: the settings dialog shows the installation's path.
 TMPDIR=/tmp TIDEWELL_SCREENSHOT_DIR="$root/docs/screenshots" \
     "$dir/tests/e2e/e2e_window_run_test" \
     --gtest_filter='*FirstUseSettings*:*PromptCancelled*'
 QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 TIDEWELL_SCREENSHOT_DIR="$root/docs/screenshots" \
-    "$dir/tests/dialogs/dialogs_tide_dlg_test" screenShowsTheRenderedFace
+    "$dir/tests/dialogs/dialogs_tests" TideDlgTest screenShowsTheRenderedFace
