@@ -138,6 +138,13 @@ int CSyncEngine::AskUpdateOnce(bool* pbPromptPending) {
     return 0;
 }
 
+int CSyncEngine::QueueDownload(FileItem& item, bool* pbPromptPending) {
+    int nChoice = AskUpdateOnce(pbPromptPending);
+    if (nChoice == 0)
+        m_ToDownloadFileItemList.push_back(&item);
+    return nChoice;
+}
+
 int CSyncEngine::DownloadFilesInListFromServer() {
     CTideApp* pApp = GetTideApp();
     if (pApp == nullptr || m_pCfg == nullptr)
@@ -188,10 +195,8 @@ int CSyncEngine::DownloadFilesInListFromServer() {
                 bKnown = TakeServerFileInfo(item, nRet, strTime, nSize, &nResult);
             }
             if (bKnown && DecideOnItem(item)) {
-                int nChoice = AskUpdateOnce(&bPromptPending);
-                if (nChoice != 0)
+                if (int nChoice = QueueDownload(item, &bPromptPending); nChoice != 0)
                     return nChoice;
-                m_ToDownloadFileItemList.push_back(&item);
             }
             if (m_nRequestStopFlag != 0) {
                 LogStopRequest("CSyncEngine::DownloadFilesInListFromServer");

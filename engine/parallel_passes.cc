@@ -105,10 +105,8 @@ int CSyncEngine::CheckFilesInParallel(IHttpBatch& batch) {
                 // open nothing moves, and their time-outs would run out.
                 if (bPromptPending && batch.Running() > 0)
                     break;
-                int nChoice = AskUpdateOnce(&bPromptPending);
-                if (nChoice != 0)
+                if (int nChoice = QueueDownload(item, &bPromptPending); nChoice != 0)
                     return nChoice;
-                m_ToDownloadFileItemList.push_back(&item);
             }
             if (m_nRequestStopFlag != 0) {
                 LogStopRequest("CSyncEngine::DownloadFilesInListFromServer");

@@ -136,6 +136,9 @@ public:
     // The update question before the first download, asked once: 0 go on,
     // 2 "not now", 3 cancelled.
     int AskUpdateOnce(bool* pbPromptPending);
+    // Puts a file that differs on the download list once the question
+    // allows it; the question's result otherwise.
+    int QueueDownload(FileItem& item, bool* pbPromptPending);
     // Records a download's result on its item (and in *pnResult).
     void TakeDownloadResult(FileItem& item, int nRet, int* pnResult);
     // Adds a downloaded item to the post-processing list of its type.
