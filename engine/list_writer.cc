@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "engine/gzip_decoder.h"
@@ -150,6 +151,7 @@ public:
         m_vecRules = options.vecRules;
         for (const ListWriterRule& rule : DefaultListRules())
             m_vecRules.push_back(rule);
+        m_setDeletes.insert(options.vecDeletes.begin(), options.vecDeletes.end());
     }
 
     bool Build(std::string* pstrError);
@@ -163,6 +165,7 @@ private:
     const ListWriterOptions& m_options;
     const ListTextSink& m_sink;
     std::vector<ListWriterRule> m_vecRules;
+    std::set<std::string> m_setDeletes;
     std::string m_strBlock;  // text not yet handed to the sink
     uint64_t m_nListBytes = 0;
     size_t m_nRecords = 0;
@@ -344,6 +347,12 @@ bool CListBuilder::AddFile(const std::string& strPath, const std::string& strRel
     std::string strLine, strReason;
     if (!FormatListRecord(record, &strLine, &strReason))
         return Unlistable(strRel, strReason);
+    // Clients would delete the file after each run and fetch it again on the next.
+    if (m_setDeletes.count(record.strPath) != 0) {
+        m_strError = "cannot list --delete " + Shown(record.strPath) +
+                     ": the release holds it, so it is listed as a file too";
+        return false;
+    }
     return AddLine(strLine);
 }
 

@@ -81,6 +81,11 @@ TEST(ListWriter, RecordsCarryGmtTimeSizeAndTypesThatTheReaderUnderstands) {
     EXPECT_EQ(gone.m_strSha256, "");
     EXPECT_EQ(bySource.count("_listfile.txt"), 0u);
     EXPECT_EQ(bySource.count("skip.tmp"), 0u);
+
+    // A file both served and deleted would be fetched again after every run.
+    options.vecDeletes.push_back("bin/app.dll");
+    EXPECT_FALSE(BuildListFile(options, &strList, &strError));
+    EXPECT_NE(strError.find("'bin/app.dll'"), std::string::npos) << strError;
 }
 
 TEST(ListWriter, GzipStaticFilesAreListedByTheirDecodedName) {
