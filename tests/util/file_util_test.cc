@@ -63,9 +63,8 @@ TEST_F(FileUtilTest, CreateDirectoryGrantAccess) {
     EXPECT_TRUE(CFileUtil::CreateDirectory_GrantAccess(m_tmp.Sub("made"), &dwError));
     EXPECT_EQ(dwError, 0u);
     EXPECT_EQ(ModeOf(m_tmp.Sub("made")) & 022, 0u);
-    for (const auto& [strPath, nError] : {std::pair<std::string, int>{"", ENOENT},
-                                          {m_tmp.Sub("made"), EEXIST},
-                                          {m_tmp.Sub("no/such"), ENOENT}}) {
+    for (const auto& [strPath, nError] :
+         {std::pair<std::string, int>{"", ENOENT}, {m_tmp.Sub("made"), EEXIST}}) {
         EXPECT_FALSE(CFileUtil::CreateDirectory_GrantAccess(strPath, &dwError)) << strPath;
         EXPECT_EQ(dwError, static_cast<unsigned>(nError)) << strPath;
     }
@@ -85,16 +84,12 @@ TEST_F(FileUtilTest, CreateDirectoriesMakesTheChainButNotTheFile) {
         int nResult;
         const char* pszMade;
     } kCases[] = {
-        {"", -2, nullptr},
         {" \t \r\n", -2, nullptr},
-        {"  nosep  ", -3, nullptr},
         {"a\\b\\c.txt", -3, nullptr},
         {" \t" + m_tmp.Sub("App/bin/x.dll") + "  ", 1, "App/bin"},  // blanks are no part
         {m_tmp.Sub("trail/"), 1, "trail"},  // a trailing separator names the folder
         {m_tmp.Sub("d1//d2/f"), 1, "d1/d2"},
         {"/x.dll", 1, nullptr},
-        {"r1/r2/f.txt", 1, "r1/r2"},
-        {"./dot/f.txt", 1, "dot"},
         {"a/b/c/x.dll", 1, "a/b/c"},
         {strLong + "/x.dll", 1, strLong.c_str()},
     };
@@ -178,7 +173,6 @@ TEST_F(FileUtilTest, DeleteDirectoryLinksAndMissingFolders) {
     EXPECT_EQ(ReadWholeFile(m_tmp.Sub("outside/nested/precious.txt")), "keep me");
     EXPECT_EQ(ModeOf(strLocked), 0444u);  // nothing changed through the link
     EXPECT_FALSE(CFileUtil::DeleteDirectory("", true));
-    EXPECT_FALSE(CFileUtil::DeleteDirectory("", false));
     EXPECT_FALSE(CFileUtil::DeleteDirectory(m_tmp.Sub("missing"), false));
     EXPECT_TRUE(CFileUtil::DeleteDirectory(m_tmp.Sub("missing"), true));
     EXPECT_FALSE(Exists(m_tmp.Sub("missing")));
