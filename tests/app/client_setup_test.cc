@@ -34,7 +34,6 @@ const char* const kRefusedUrls[] = {
     "http://h/_listfile.txt",
     "http://h:0/r/",
     "http://h:65536/r/",
-    "http://h:/r/",
     "http://user@h/r/",
     "http://h/r/?x=1",
     "http://h/r/../etc/",
@@ -43,7 +42,6 @@ const char* const kRefusedUrls[] = {
     "http://h_x/r/",
     "http://[::1/r/",
     "http://h/r dir/",
-    "http://h/r\\x/",
 };
 
 TEST(ClientSetupTest, ServerUrlsAreReadOrRefused) {
