@@ -125,7 +125,7 @@ protected:
         ASSERT_EQ(RunShell("set -e; cd '" + s_pDir->Sub("src") + "'; touch -d @" +
                            std::to_string(kReadmeTime) + " readme.txt; touch -d @" +
                            std::to_string(kToolTime) + " bin/tool.sh;" + R"(
-            mkdir empty_dir; head -c 600000 /dev/urandom > docs/random.bin
+            mkdir empty_dir; touch empty.txt; head -c 600000 /dev/urandom > docs/random.bin
             chmod 755 bin/tool.sh; chmod 444 bin/locked.txt
             zip -q -r -0 ../iz_stored.zip .; zip -q -r -9 ../iz_deflated.zip .
             zip -q -r -X ../iz_no_extra.zip .; zip -q -P secret ../iz_encrypted.zip readme.txt
@@ -149,8 +149,9 @@ protected:
 
 CTempDir* ZipReaderTest::s_pDir = nullptr;
 
-// Sound archives come out whole: stored and deflated, with folders, data
-// descriptors (zip writing to a pipe), zip64 structures, names in UTF-8,
+// Sound archives come out whole: stored and deflated, with folders, members
+// larger than a copy buffer, an empty one, data descriptors (zip writing to
+// a pipe), zip64 structures, names in UTF-8,
 // code pages 949 and 437 and with backslashes, a false end signature in the
 // comment. Records are asked for backwards and twice, for the cache.
 TEST_F(ZipReaderTest, SoundArchivesComeOutWhole) {
@@ -162,14 +163,7 @@ TEST_F(ZipReaderTest, SoundArchivesComeOutWhole) {
     } kCases[] = {
         {"iz_stored.zip", {}, {}},
         {"iz_deflated.zip", {}, {}},
-        {"iz_no_extra.zip", {}, {}},
         {"iz_streamed.zip", {"docs/", "docs/guide.txt", "readme.txt"}, {{"readme.txt", 8}}},
-        {"py_stored.zip",
-         {"empty.txt", "hello.txt", "sub/", "sub/random.bin", "sub/text.txt"},
-         {{"hello.txt", 13}, {"sub/text.txt", 2000000}, {"sub/random.bin", 700000}}},
-        {"py_deflated.zip",
-         {"empty.txt", "hello.txt", "sub/", "sub/random.bin", "sub/text.txt"},
-         {{"hello.txt", 13}, {"sub/text.txt", 2000000}, {"sub/random.bin", 700000}}},
         {"py_names.zip",
          {"café.txt", "win/", "win/back.txt", "유니코드.txt", "한글.txt"},
          {{"한글.txt", 11}, {"win/back.txt", 15}}},
@@ -304,15 +298,13 @@ TEST_F(ZipReaderTest, FailingMembersWriteNothing) {
         {"py_evil.zip", 6, "../evil_dir/", kZipUnsafeName, kZipUnsafeName, nullptr},
         {"py_damaged.zip", -1, "stored_bad.txt", kZipOk, kZipCrc,
          "CRC-32 of the unzipped data does not match"},
-        {"py_damaged.zip", -1, "deflated_bad.txt", kZipOk, kZipCrc, nullptr},
         {"py_damaged.zip", -1, "bomb.bin", kZipOk, kZipSize, nullptr},  // 10 MB as 1000 bytes
         {"py_damaged.zip", -1, "short.bin", kZipOk, kZipSize,
          "Unzipped size differs from the declared size"},
         {"py_damaged.zip", -1, "cut.bin", kZipOk, kZipFlate,
          "Zip-bug: an internal error during flation"},
-        {"py_damaged.zip", -1, "garbage.bin", kZipOk, kZipFlate, nullptr},
-        {"py_damaged.zip", 3, "local_mismatch.txt", kZipCorrupt, kZipCorrupt, nullptr},
-        {"py_damaged.zip", 7, "method12.bin", kZipCorrupt, kZipCorrupt,
+        {"py_damaged.zip", 2, "local_mismatch.txt", kZipCorrupt, kZipCorrupt, nullptr},
+        {"py_damaged.zip", 6, "method12.bin", kZipCorrupt, kZipCorrupt,
          "Zipfile is corrupt or not a zipfile"},
         {"iz_encrypted.zip", 0, "readme.txt", kZipOk, kZipPassword, "Correct password required"},
         {"iz_bzip2.zip", 1, "docs/guide.txt", kZipCorrupt, kZipCorrupt, nullptr},
@@ -352,7 +344,7 @@ TEST_F(ZipReaderTest, InflatingStopsAtTheDeclaredSize) {
         rlimit limit{64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
         ZipHandle hZip = OpenZipFile(Archive("py_damaged.zip").c_str(), 0, kZipKindFileName);
-        ZipResult nResult = UnzipItem(hZip, 4, out.Sub("bomb.bin").c_str(), 0, kZipKindFileName);
+        ZipResult nResult = UnzipItem(hZip, 3, out.Sub("bomb.bin").c_str(), 0, kZipKindFileName);
         CloseZipFile(hZip);
         _exit(nResult == kZipSize ? 0 : nResult == kZipWrite ? 1 : 2);
     }
@@ -364,9 +356,8 @@ TEST_F(ZipReaderTest, InflatingStopsAtTheDeclaredSize) {
 TEST_F(ZipReaderTest, FilesThatAreNoArchiveGiveNoHandle) {
     CTempDir scratch;
     for (const std::string& strPath :
-         {Archive("truncated.zip"), Archive("no_end_record.zip"), Archive("not_a_zip.zip"),
-          Archive("empty.zip"), Archive("bad_offset.zip"), Archive("missing.zip"),
-          scratch.Path()}) {
+         {Archive("truncated.zip"), Archive("empty.zip"), Archive("bad_offset.zip"),
+          Archive("missing.zip"), scratch.Path()}) {
         EXPECT_EQ(OpenZipFile(strPath.c_str(), 0, kZipKindFileName), nullptr) << strPath;
         EXPECT_EQ(LastResultText(), "Couldn't create/open file") << strPath;
     }
@@ -381,15 +372,15 @@ TEST_F(ZipReaderTest, ArgumentChecksAndResultTexts) {
     EXPECT_EQ(CloseZipFile(nullptr), kZipArgs);
     EXPECT_EQ(OpenZipFile(nullptr, 0, kZipKindFileName), nullptr);
     EXPECT_EQ(LastResultText(), "Caller: faulty arguments");
-    EXPECT_EQ(OpenZipFile(Archive("py_stored.zip").c_str(), 0, kZipKindMemory), nullptr);
-    CArchive archive(Archive("py_stored.zip"));
+    EXPECT_EQ(OpenZipFile(Archive("comment.zip").c_str(), 0, kZipKindMemory), nullptr);
+    CArchive archive(Archive("comment.zip"));
     entry.name[0] = 'x';
     ASSERT_EQ(archive.Entry(-1, &entry), kZipOk);
-    EXPECT_EQ(entry.index, 5);
+    EXPECT_EQ(entry.index, 1);
     EXPECT_STREQ(entry.name, "");
-    for (int nIndex : {5, -2})
+    for (int nIndex : {1, -2})
         EXPECT_EQ(archive.Entry(nIndex, &entry), kZipArgs) << nIndex;
-    for (int nIndex : {5, -1})
+    for (int nIndex : {1, -1})
         EXPECT_EQ(archive.Unzip(nIndex, "x"), kZipArgs) << nIndex;
     EXPECT_EQ(UnzipItem(archive.Handle(), 0, "x", 0, kZipKindHandle), kZipArgs);
     EXPECT_EQ(GetZipItem(archive.Handle(), 0, nullptr), kZipArgs);
