@@ -59,8 +59,11 @@ TEST_F(TideCfgTest, ValidityCodesInCheckOrder) {
 // file keeps what the save does not set; a value the file cannot hold is
 // not written and the entries after it still are.
 TEST_F(TideCfgTest, SaveRoundTripsAndKeepsAHandWrittenFile) {
-    WriteIni("; settings\r\n[tide]\r\nsvr_ip_addr = old.example\r\nCUSTOM_KEY=keep me\r\n");
+    WriteIni(
+        "; settings\r\n[tide]\r\nsvr_ip_addr = old.example\r\nCUSTOM_KEY=keep me\r\n"
+        "[Resource]\r\nallow_file_type=dll\r\n");
     CTideCfg cfg(m_strIni);
+    EXPECT_EQ(cfg.m_strAllowFileType, "dll");
     cfg.m_strServer = "new.example";
     cfg.m_nPort = 8080;
     cfg.m_strListFileName = "list.txt";
@@ -85,7 +88,7 @@ TEST_F(TideCfgTest, SaveRoundTripsAndKeepsAHandWrittenFile) {
                                 reloaded.m_bEncodeUrlUtf, reloaded.m_nParallelTransfers,
                                 reloaded.m_nRunLoomhallVersion}),
               std::vector<int>({8080, 9, 2, 0, 3, 1}));
-    EXPECT_EQ(reloaded.m_strAllowFileType, "");
+    EXPECT_EQ(reloaded.m_strAllowFileType, "dll");  // the refused value left the old one
     EXPECT_EQ(reloaded.m_strLastSetupDate, cfg.m_strLastSetupDate);
 }
 

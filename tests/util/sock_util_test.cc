@@ -46,8 +46,10 @@ TEST(SockUtilTest, FramesGoOutBehindAnEightDigitLength) {
         const char* pszData;
         int nResult;
         const char* pszWire;
-    } kCases[] = {
-        {5, "hello", 5, "00000005hello"}, {0, nullptr, 0, "00000000"}, {100000000, "x", -2, ""}};
+    } kCases[] = {{5, "hello", 5, "00000005hello"},
+                  {0, nullptr, 0, "00000000"},
+                  {100000000, "x", -2, ""},
+                  {-1, "x", -2, ""}};
     for (const auto& c : kCases) {
         CPair pair;
         EXPECT_EQ(CSockUtil::SendDataTcpSocket(pair.m_fd[0], 0, c.nLength, c.pszData), c.nResult);

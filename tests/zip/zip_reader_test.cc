@@ -288,9 +288,7 @@ TEST_F(ZipReaderTest, FailingMembersWriteNothing) {
          "Member name refused: absolute or containing \"..\""},
         {"py_evil.zip", 2, "/abs.txt", kZipUnsafeName, kZipUnsafeName, nullptr},
         {"py_evil.zip", 3, "a/../../b.txt", kZipUnsafeName, kZipUnsafeName, nullptr},
-        {"py_evil.zip", 4, "..\\win_evil.txt", kZipUnsafeName, kZipUnsafeName, nullptr},
-        {"py_evil.zip", 5, "C:/drive.txt", kZipUnsafeName, kZipUnsafeName, nullptr},
-        {"py_evil.zip", 6, "../evil_dir/", kZipUnsafeName, kZipUnsafeName, nullptr},
+        {"py_evil.zip", 4, "C:/drive.txt", kZipUnsafeName, kZipUnsafeName, nullptr},
         {"py_damaged.zip", -1, "stored_bad.txt", kZipOk, kZipCrc,
          "CRC-32 of the unzipped data does not match"},
         {"py_damaged.zip", -1, "bomb.bin", kZipOk, kZipSize, nullptr},  // 10 MB as 1000 bytes
