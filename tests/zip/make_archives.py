@@ -84,7 +84,7 @@ def main():
     sound = sound.replace(b'XXXX.txt', '한글.txt'.encode('cp949')).replace(b'cafY.txt', b'caf\x82.txt')
     open(path, 'wb').write(sound)
     write(out, 'py_evil.zip', [(info(name), b'escaped\n') for name in (
-        'ok.txt', '../evil.txt', '/abs.txt', 'a/../../b.txt', 'C:/drive.txt')])
+        'ok.txt', '../evil.txt', '/abs.txt', 'a/../../b.txt', 'C:/drive.txt', '../evil_dir/')])
 
     payload = b'0123456789' * 1000
     path, data = write(out, 'py_damaged.zip', [
@@ -93,19 +93,25 @@ def main():
         (info('bomb.bin', method=DEFLATED), bytes(10_000_000)),
         (info('short.bin', method=DEFLATED), bytes(5000)),
         (info('cut.bin', method=DEFLATED), random.Random(3).randbytes(50_000)),
-        (info('method12.bin'), b'claims bzip2\n')])
-    # A flipped data byte (headers agree, the CRC fails); only the local
-    # header's CRC differs; declared sizes below and above what the data
-    # inflates to; the compressed size cut short; an unsupported method.
+        (info('method12.bin'), b'claims bzip2\n'),
+        (info('deflated_bad.txt', method=DEFLATED), payload),
+        (info('garbage.bin', method=DEFLATED), payload)])
+    # A flipped data byte (headers agree, the CRC fails); a wrong CRC in both
+    # headers; only the local header's CRC differs; declared sizes below and above what the data
+    # inflates to; the compressed size cut short; an unsupported method;
+    # deflate data overwritten with no deflate stream.
     loc, _ = headers(data, 'stored_bad.txt')
     start = loc + 30 + len('stored_bad.txt') + 100
     data = data[:start] + b'X' + data[start + 1:]
+    data = set_field(data, 'deflated_bad.txt', 14, 16, '<I', 0x12345678)
     data = set_field(data, 'local_mismatch.txt', 14, 16, '<I', 0xDEADBEEF, central=False)
     data = set_field(data, 'bomb.bin', 22, 24, '<I', 1000)
     data = set_field(data, 'short.bin', 22, 24, '<I', 6000)
     comp = struct.unpack_from('<I', data, headers(data, 'cut.bin')[1] + 20)[0]
     data = set_field(data, 'cut.bin', 18, 20, '<I', comp // 2)
     data = set_field(data, 'method12.bin', 8, 10, '<H', 12)
+    start = headers(data, 'garbage.bin')[0] + 30 + len('garbage.bin')
+    data = data[:start] + b'\xff' * 16 + data[start + 16:]
     open(path, 'wb').write(data)
 
     # Cut short; an end record pointing past the file; a comment holding a
