@@ -1,16 +1,12 @@
-// Windows programs through Wine: names, paths and commands (real runs are
-// the post-processing tests').
+// Windows programs through Wine: names, paths and commands (real runs, and
+// starts without Wine, are the post-processing tests').
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <string>
 
-#include "platform/system_error.h"
 #include "platform/windows_side.h"
 #include "platform/wine.h"
 #include "tests/engine/launch_test_support.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -49,18 +45,6 @@ TEST(WineCommandTest, ProgramsDirectlyScriptsThroughCmd) {
     EXPECT_EQ(platform::BuildWineCommand("wine", "/opt/a/Run.BAT", {"1"}),
               (std::vector<std::string>{"wine", "cmd", "/c", "Z:\\opt\\a\\Run.BAT", "1"}));
     EXPECT_EQ(platform::WineEnvironment(), std::vector<std::string>{"WINEPREFIX=/p"});
-}
-
-TEST(WineMissingTest, WindowsProgramsFailToStartWithoutWine) {
-    CTempDir dir;
-    CEnvVar path("PATH", dir.Path());
-    ASSERT_EQ(platform::FindWine(), "");
-    for (const char* pszName : {"setup.exe", "run.bat"}) {
-        EXPECT_FALSE(platform::StartShellProgram(dir.WriteFile(pszName, "MZ"), {}).IsValid());
-        EXPECT_EQ(platform::GetLastSystemError(), ENOENT) << pszName;
-    }
-    EXPECT_FALSE(platform::StartRegeditImport(dir.WriteFile("a.reg", "")).IsValid());
-    EXPECT_EQ(platform::GetLastSystemError(), ENOENT);
 }
 
 }  // namespace
