@@ -16,6 +16,7 @@
 #include "app/app_front_end.h"
 #include "app/tide_globals.h"
 #include "platform/file_system.h"
+#include "tests/engine/launch_test_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -30,25 +31,6 @@ public:
     int RunMainDialog(CTideApp&) override { return 0; }
     std::vector<std::string> m_vecBoxes;
 };
-
-bool WaitForFile(const std::string& strPath, int nSeconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (platform::FileExists(strPath))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
-// A stand-in updater: a script that records the word it was started with.
-void WriteRecorderScript(const std::string& strPath, const std::string& strMarker) {
-    std::ofstream out(strPath);
-    out << "#!/bin/sh\n# v1\necho \"$1\" > \"" << strMarker << ".tmp\" && mv \"" << strMarker
-        << ".tmp\" \"" << strMarker << "\"\n";
-    out.close();
-    chmod(strPath.c_str(), 0755);
-}
 
 std::string LogFileName(const std::string& strPrefix) {
     time_t now = time(nullptr);
@@ -106,6 +88,12 @@ protected:
         m_strRunCopy = m_dir.Sub("TidewellKiroRun1");
         m_strMarker = m_dir.Sub("started");
     }
+    // A stand-in updater: a script that records the word it was started with.
+    void WriteUpdater() {
+        launchtest::WriteScript(m_dir, "TidewellKiro",
+                                "# v1\necho \"$1\" > '" + m_strMarker + ".tmp' && mv '" +
+                                    m_strMarker + ".tmp' '" + m_strMarker + "'\n");
+    }
     CTempDir m_dir;
     CRecordingAppFrontEnd m_frontEnd;
     std::string m_strSource, m_strRunCopy, m_strMarker;
@@ -118,7 +106,7 @@ TEST_F(LauncherTest, RunCopyIsMadeOrReplacedOnlyWhenOutOfDate) {
     for (int nOffset : {0, -60, 61}) {
         SCOPED_TRACE(nOffset);
         std::remove(m_strMarker.c_str());
-        WriteRecorderScript(m_strSource, m_strMarker);
+        WriteUpdater();
         std::string strSource = ReadWholeFile(m_strSource);
         std::string strOther = strSource;
         strOther[strOther.find("v1") + 1] = '2';
@@ -131,7 +119,7 @@ TEST_F(LauncherTest, RunCopyIsMadeOrReplacedOnlyWhenOutOfDate) {
         }
         CTideApp app(&m_frontEnd);
         EXPECT_EQ(app.CopyAndRunSelf(), 0);
-        ASSERT_TRUE(WaitForFile(m_strMarker, 10));
+        ASSERT_TRUE(launchtest::WaitForFile(m_strMarker, 10000));
         EXPECT_EQ(ReadWholeFile(m_strMarker), "1\n");
         EXPECT_EQ(ReadWholeFile(m_strRunCopy), nOffset == -60 ? strOther : strSource);
     }
@@ -161,7 +149,7 @@ TEST_F(LauncherTest, RunningOutOfDateCopyIsReportedAndNothingStarts) {
     }
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    WriteRecorderScript(m_strSource, m_strMarker);
+    WriteUpdater();
 
     CTideApp app(&m_frontEnd);
     EXPECT_EQ(app.CopyAndRunSelf(), 0);
