@@ -34,6 +34,7 @@ const char* const kRefusedUrls[] = {
     "http://h/_listfile.txt",
     "http://h:0/r/",
     "http://h:65536/r/",
+    "http://h:/r/",
     "http://user@h/r/",
     "http://h/r/?x=1",
     "http://h/r/../etc/",

@@ -108,6 +108,8 @@ TEST(ProfileRead, MalformedFilesReadAsDefaults) {
     strPath = dir.WriteFile("huge.ini", strHuge);
     EXPECT_EQ("<default>", Get(strPath, "S", "K"));
 
+    ASSERT_TRUE(platform::MakeDirectory(dir.Sub("folder.ini")));
+    EXPECT_EQ("<default>", Get(dir.Sub("folder.ini"), "S", "K"));
     // A FIFO must not block the reader.
     ASSERT_EQ(0, mkfifo(dir.Sub("fifo.ini").c_str(), 0600));
     EXPECT_EQ("<default>", Get(dir.Sub("fifo.ini"), "S", "K"));
