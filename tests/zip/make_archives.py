@@ -81,7 +81,8 @@ def main():
     path, sound = write(out, 'py_names.zip', [
         (info('XXXX.txt'), b'cp949 name\n'), (info('유니코드.txt'), b'utf-8 name\n'),
         (info('cafY.txt'), b'cp437 name\n'), (info('win\\back.txt'), b'backslash name\n')])
-    sound = sound.replace(b'XXXX.txt', '한글.txt'.encode('cp949')).replace(b'cafY.txt', b'caf\x82.txt')
+    sound = sound.replace(b'XXXX.txt', '한글.txt'.encode('cp949'))
+    sound = sound.replace(b'cafY.txt', b'caf\x82.txt')
     open(path, 'wb').write(sound)
     write(out, 'py_evil.zip', [(info(name), b'escaped\n') for name in (
         'ok.txt', '../evil.txt', '/abs.txt', 'a/../../b.txt', 'C:/drive.txt', '../evil_dir/')])
