@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/process.h"
+
 // Xlib last: its macros (None, Bool, Status...) must not reach Qt's headers.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -47,21 +49,17 @@ CXDisplay::~CXDisplay() {
 }
 
 bool CXDisplay::IsAvailable() {
-    return !FindProgram("Xvfb").empty();
+    return !platform::FindProgramInPath("Xvfb").empty();
 }
 
 bool CXDisplay::Start(std::string* pstrError) {
-    // Xvfb picks a free display number and writes it to the pipe. The
-    // screen has the offscreen platform's size, which message boxes use to
-    // wrap their text, so that both lay them out alike.
+    // Xvfb picks a free display number and writes it out. The screen has the
+    // offscreen platform's size, so that both lay the dialogs out alike.
+    std::string strNumber;
     if (!m_xvfb.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp",
                        "-noreset"},
-                      m_dir.Sub("xvfb.log"), true)) {
-        *pstrError = "Xvfb could not be started";
-        return false;
-    }
-    std::string strNumber;
-    if (!m_xvfb.ReadLine(&strNumber, kStartTimeoutMs) || strNumber.empty()) {
+                      m_dir.Sub("xvfb.log")) ||
+        !WaitForNumberLine(m_dir.Sub("xvfb.log"), "", kStartTimeoutMs, &strNumber)) {
         *pstrError = "Xvfb named no display: " + ReadWholeFile(m_dir.Sub("xvfb.log"));
         return false;
     }
@@ -107,28 +105,21 @@ bool CXDisplay::Run(const std::string& strArgs) {
                     " >/dev/null 2>&1") == 0;
 }
 
-std::vector<unsigned long> CXDisplay::FindWindows(const std::string& strTitle) {
+unsigned long CXDisplay::WaitForWindow(const std::string& strTitle, int nTimeoutMs) {
     // The titles hold no characters special to the pattern.
     std::string strCommand = "timeout " + std::to_string(kToolTimeoutSeconds) +
                              " xdotool search --onlyvisible --name " + Quote("^" + strTitle + "$") +
                              " 2>/dev/null";
-    std::vector<unsigned long> vec;
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    unsigned long nId = 0;
-    while (pPipe != nullptr && fscanf(pPipe, "%lu", &nId) == 1)
-        vec.push_back(nId);
-    if (pPipe != nullptr)
-        pclose(pPipe);
-    return vec;
-}
-
-unsigned long CXDisplay::WaitForWindow(const std::string& strTitle, int nTimeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
     do {
-        for (unsigned long nId : FindWindows(strTitle)) {
-            if (!Geometry(nId).isEmpty())
-                return nId;
-        }
+        FILE* pPipe = popen(strCommand.c_str(), "r");
+        unsigned long nId = 0, nFound = 0;
+        while (pPipe != nullptr && fscanf(pPipe, "%lu", &nId) == 1)
+            nFound = nFound == 0 && !Geometry(nId).isEmpty() ? nId : nFound;
+        if (pPipe != nullptr)
+            pclose(pPipe);
+        if (nFound != 0)
+            return nFound;
         Sleep(50);
     } while (std::chrono::steady_clock::now() < deadline);
     return 0;
@@ -216,10 +207,4 @@ bool CXDisplay::MoveMouse(const QPoint& ptScreen) {
 
 bool CXDisplay::ParkMouse() {
     return MoveMouse(QPoint(m_screenSize.width() - 1, m_screenSize.height() - 1));
-}
-
-bool CXDisplay::MinimizeAndRestore(unsigned long nWindow) {
-    if (!Run("windowminimize --sync " + std::to_string(nWindow)))
-        return false;
-    return Activate(nWindow);
 }

@@ -13,7 +13,6 @@
 #include <QPoint>
 #include <QRect>
 #include <string>
-#include <vector>
 
 #include "tests/support/server_process.h"
 #include "tests/support/temp_dir.h"
@@ -34,9 +33,7 @@ public:
     // ":N", also put into this process's DISPLAY.
     const std::string& Name() const { return m_strName; }
 
-    // Visible windows titled exactly strTitle, as xdotool finds them.
-    std::vector<unsigned long> FindWindows(const std::string& strTitle);
-    // Waits up to nTimeoutMs for such a window; 0 if none came.
+    // Waits up to nTimeoutMs for a visible window titled exactly strTitle; 0 if none came.
     unsigned long WaitForWindow(const std::string& strTitle, int nTimeoutMs);
     // Waits up to nTimeoutMs until the window is no longer visible.
     bool WaitUntilGone(unsigned long nWindow, int nTimeoutMs);
@@ -49,15 +46,13 @@ public:
     bool Keys(unsigned long nWindow, const std::string& strKeys);
     bool Type(unsigned long nWindow, const std::string& strText);
     bool Click(const QPoint& ptScreen);
-    bool MoveMouse(const QPoint& ptScreen);
     // The pointer to a corner no window covers, so that nothing is hovered.
     bool ParkMouse();
-    // Iconifies the window and brings it back: its contents must be repainted.
-    bool MinimizeAndRestore(unsigned long nWindow);
 
 private:
     bool Run(const std::string& strArgs);
     bool Activate(unsigned long nWindow);
+    bool MoveMouse(const QPoint& ptScreen);
 
     CTempDir m_dir;
     CChildProcess m_xvfb;

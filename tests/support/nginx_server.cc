@@ -1,6 +1,7 @@
 #include "tests/support/nginx_server.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -23,10 +24,6 @@ constexpr const char kLogFormat[] =
 
 CNginxServer::~CNginxServer() {
     Stop();
-}
-
-std::string CNginxServer::BinaryPath() {
-    return FindProgram("nginx", "/usr/sbin/nginx");
 }
 
 std::string CNginxServer::MakeConfig(const NginxOptions& options, int nPort) const {
@@ -68,11 +65,8 @@ std::string CNginxServer::MakeConfig(const NginxOptions& options, int nPort) con
 
 bool CNginxServer::Start(const NginxOptions& options) {
     Stop();
-    std::string strBinary = BinaryPath();
-    if (strBinary.empty()) {
-        m_strError = "nginx not found";
-        return false;
-    }
+    // Outside root's PATH as a rule.
+    std::string strBinary = access("/usr/sbin/nginx", X_OK) == 0 ? "/usr/sbin/nginx" : "nginx";
     std::error_code ec;
     std::filesystem::create_directories(m_dir.Sub("tmp"), ec);
     std::filesystem::create_directories(DocRoot(), ec);

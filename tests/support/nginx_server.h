@@ -1,13 +1,7 @@
-// A real nginx for tests: started by the test as a child process on a free
-// 127.0.0.1 port with a configuration generated into a scratch folder (pid,
-// logs, temp paths and the document root all inside it), stopped when the
-// object goes away. Plain HTTP, or HTTPS with a given certificate.
-//
-//   CNginxServer server;
-//   ASSERT_TRUE(server.Start()) << server.Error();
-//   server.WriteFile("base/a.txt", "data");   // served as /base/a.txt
-//   ... requests to 127.0.0.1:server.Port() ...
-//   server.AccessLog()                        // one entry per request
+// A real nginx for tests: a child process on a free 127.0.0.1 port with a
+// configuration generated into a scratch folder (pid, logs, temp paths and
+// the document root all inside it), stopped when the object goes away.
+// Plain HTTP, or HTTPS with a given certificate.
 #pragma once
 
 #include <string>
@@ -44,9 +38,6 @@ public:
     CNginxServer(const CNginxServer&) = delete;
     CNginxServer& operator=(const CNginxServer&) = delete;
 
-    // Path of the nginx binary (/usr/sbin/nginx or on PATH); empty if none.
-    static std::string BinaryPath();
-
     // Starts nginx and waits until it answers; retries on a port taken in
     // the meantime. False with Error() set when it cannot be started.
     bool Start(const NginxOptions& options = NginxOptions());
@@ -59,8 +50,6 @@ public:
     std::string DocRoot() const { return m_dir.Sub("www"); }
     // Writes a file below the document root; returns its full path.
     std::string WriteFile(const std::string& strRelPath, const std::string& strData) const;
-    // Scratch folder of this server, for files the configuration refers to.
-    const CTempDir& Dir() const { return m_dir; }
 
     std::vector<NginxAccessEntry> AccessLog() const;
     // The entries whose request target starts with strUriPrefix, waiting (up

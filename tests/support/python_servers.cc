@@ -133,8 +133,6 @@ def serve(s, cid):
             body = b"\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03not-deflate-data-at-all"
             reply(s, 200, [("Content-Length", len(body)), ("Content-Encoding", "gzip"), lm],
                   body, head_only)
-        elif kind == "status":
-            reply(s, int(seg[1]), [("Content-Length", len(body))], body, head_only)
         elif kind == "endless":
             reply(s, 200, [lm, ("Connection", "close")], b"", True)
             if not head_only:
@@ -199,23 +197,19 @@ while True:
 bool StartScript(const CTempDir& dir, CChildProcess* pProcess, const char* pszScript,
                  const std::vector<std::string>& vecArgs, int* pnPort, int* pnPort2,
                  std::string* pstrError) {
-    std::string strScript = dir.WriteFile("server.py", pszScript);
     // The system's interpreter starts fastest; version managers' shims add seconds.
-    std::string strPython = FindProgram("python3", "/usr/bin/python3");
-    std::vector<std::string> vecArgv = {strPython, "-u", strScript};
+    std::vector<std::string> vecArgv = {"/usr/bin/python3", "-u",
+                                        dir.WriteFile("server.py", pszScript)};
     vecArgv.insert(vecArgv.end(), vecArgs.begin(), vecArgs.end());
-    if (strPython.empty() || !pProcess->Start(vecArgv, dir.Sub("server.log"), true)) {
-        *pstrError = "cannot run python3";
-        return false;
-    }
-    std::string strLine;
-    if (!pProcess->ReadLine(&strLine, kStartTimeoutMs) || strLine.rfind("PORT ", 0) != 0) {
+    std::string strPorts;
+    if (!pProcess->Start(vecArgv, dir.Sub("server.log")) ||
+        !WaitForNumberLine(dir.Sub("server.log"), "PORT ", kStartTimeoutMs, &strPorts)) {
         *pstrError = "server did not start: " + ReadWholeFile(dir.Sub("server.log"));
         pProcess->Stop();
         return false;
     }
     char* pEnd = nullptr;
-    *pnPort = static_cast<int>(std::strtol(strLine.c_str() + 5, &pEnd, 10));
+    *pnPort = static_cast<int>(std::strtol(strPorts.c_str(), &pEnd, 10));
     if (pnPort2 != nullptr)
         *pnPort2 = static_cast<int>(std::strtol(pEnd, nullptr, 10));
     return true;
@@ -231,8 +225,8 @@ bool CPythonHttpServer::Start(const std::string& strDocRoot) {
 bool CScriptedHttpServer::Start() {
     m_dir.WriteFile("files/.keep", "");
     return StartScript(m_dir, &m_process, kScriptedServerScript,
-                       {m_dir.Sub("requests.log"), m_dir.Sub("files")}, &m_nPort,
-                       &m_nBlackholePort, &m_strError);
+                       {m_dir.Sub("requests.log"), m_dir.Sub("files")}, &m_nPort, &m_nBlackholePort,
+                       &m_strError);
 }
 
 std::string CScriptedHttpServer::WriteFile(const std::string& strRel,

@@ -17,7 +17,6 @@
 //   /empty/...     closes without a reply
 //   /empty200/...  200 with Content-Length 0
 //   /badgzip/...   Content-Encoding gzip over corrupt data
-//   /status/NNN    status NNN with a small body
 // Hostile ones, each ending by itself within two minutes at the latest:
 //   /endless/...         no length, the body never ends (Connection: close)
 //   /endlesschunked/...  chunked, chunks without end; HEAD says chunked

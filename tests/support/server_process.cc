@@ -3,17 +3,19 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <sstream>
 #include <thread>
+
+#include "platform/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -27,16 +29,10 @@ sockaddr_in LoopbackAddress(int nPort) {
 
 }  // namespace
 
-bool CChildProcess::Start(const std::vector<std::string>& vecArgv, const std::string& strLogPath,
-                          bool bPipeStdout) {
+bool CChildProcess::Start(const std::vector<std::string>& vecArgv, const std::string& strLogPath) {
     Stop();
-    if (vecArgv.empty())
-        return false;
-    std::string strProgram = FindProgram(vecArgv[0]);
+    std::string strProgram = vecArgv.empty() ? "" : platform::FindProgramInPath(vecArgv[0]);
     if (strProgram.empty())
-        return false;
-    int anPipe[2] = {-1, -1};
-    if (bPipeStdout && pipe2(anPipe, O_CLOEXEC) != 0)
         return false;
     int nLogFd = open(strLogPath.empty() ? "/dev/null" : strLogPath.c_str(),
                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -60,58 +56,16 @@ bool CChildProcess::Start(const std::vector<std::string>& vecArgv, const std::st
             dup2(nLogFd, 1);
             dup2(nLogFd, 2);
         }
-        if (bPipeStdout)
-            dup2(anPipe[1], 1);
         execv(strProgram.c_str(), vecPtrs.data());
         _exit(127);
     }
     if (nLogFd >= 0)
         close(nLogFd);
-    if (bPipeStdout)
-        close(anPipe[1]);
-    if (nPid < 0) {
-        if (bPipeStdout)
-            close(anPipe[0]);
-        return false;
-    }
     m_nPid = nPid;
-    m_nStdoutFd = bPipeStdout ? anPipe[0] : -1;
-    m_strPending.clear();
-    return true;
-}
-
-bool CChildProcess::ReadLine(std::string* pstrLine, int nTimeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    for (;;) {
-        size_t nEnd = m_strPending.find('\n');
-        if (nEnd != std::string::npos) {
-            *pstrLine = m_strPending.substr(0, nEnd);
-            m_strPending.erase(0, nEnd + 1);
-            return true;
-        }
-        if (m_nStdoutFd < 0)
-            return false;
-        auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         deadline - std::chrono::steady_clock::now())
-                         .count();
-        if (nLeft <= 0)
-            return false;
-        pollfd pfd{m_nStdoutFd, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(nLeft)) <= 0)
-            continue;
-        char buf[512];
-        ssize_t n = read(m_nStdoutFd, buf, sizeof(buf));
-        if (n <= 0)
-            return false;
-        m_strPending.append(buf, static_cast<size_t>(n));
-    }
+    return nPid > 0;
 }
 
 void CChildProcess::Stop(int nSignal, int nGraceMs) {
-    if (m_nStdoutFd >= 0) {
-        close(m_nStdoutFd);
-        m_nStdoutFd = -1;
-    }
     if (m_nPid <= 0)
         return;
     kill(m_nPid, nSignal);
@@ -169,19 +123,20 @@ bool WaitForLoopbackPort(int nPort, int nTimeoutMs) {
     return false;
 }
 
-std::string FindProgram(const std::string& strName, const std::string& strPreferred) {
-    if (!strPreferred.empty() && access(strPreferred.c_str(), X_OK) == 0)
-        return strPreferred;
-    if (strName.find('/') != std::string::npos) {
-        return access(strName.c_str(), X_OK) == 0 ? strName : std::string();
-    }
-    const char* pszPath = std::getenv("PATH");
-    std::stringstream ss(pszPath != nullptr ? pszPath : "/usr/local/bin:/usr/bin:/bin");
-    std::string strDir;
-    while (std::getline(ss, strDir, ':')) {
-        std::string strFull = (strDir.empty() ? "." : strDir) + "/" + strName;
-        if (access(strFull.c_str(), X_OK) == 0)
-            return strFull;
-    }
-    return std::string();
+bool WaitForNumberLine(const std::string& strPath, const std::string& strPrefix, int nTimeoutMs,
+                       std::string* pstrRest) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    do {
+        std::istringstream in(ReadWholeFile(strPath));
+        // Only lines ended by a line feed: the server may be writing the last.
+        for (std::string strLine; std::getline(in, strLine) && !in.eof();) {
+            if (strLine.size() > strPrefix.size() && strLine.rfind(strPrefix, 0) == 0 &&
+                isdigit(static_cast<unsigned char>(strLine[strPrefix.size()]))) {
+                *pstrRest = strLine.substr(strPrefix.size());
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }

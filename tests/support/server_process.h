@@ -1,7 +1,7 @@
-// Child processes for test servers (nginx, Python scripts) on 127.0.0.1.
-// The test that makes a CChildProcess owns it; the child is killed when the
-// object goes away and also when the test process dies, so no server
-// outlives its test.
+// Child processes for test servers (nginx, Python scripts, an X server) on
+// 127.0.0.1. The test that makes a CChildProcess owns it; the child is killed
+// when the object goes away and also when the test process dies, so no
+// server outlives its test.
 #pragma once
 
 #include <sys/types.h>
@@ -16,14 +16,9 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // Starts argv[0] (searched on PATH) with its output appended to strLogPath
-    // (empty: /dev/null). With bPipeStdout, standard output goes to a pipe
-    // read by ReadLine instead. False when it cannot be started.
-    bool Start(const std::vector<std::string>& vecArgv, const std::string& strLogPath,
-               bool bPipeStdout = false);
-    // One line of the child's piped output, waiting up to nTimeoutMs; false
-    // on time-out or end of output.
-    bool ReadLine(std::string* pstrLine, int nTimeoutMs);
+    // Starts argv[0] (searched on PATH) with its output appended to
+    // strLogPath (empty: /dev/null). False when it cannot be started.
+    bool Start(const std::vector<std::string>& vecArgv, const std::string& strLogPath);
     // Sends nSignal, waits up to nGraceMs, then kills. Safe to call twice.
     void Stop(int nSignal = 15, int nGraceMs = 2000);
     bool IsRunning();
@@ -31,13 +26,13 @@ public:
 
 private:
     pid_t m_nPid = -1;
-    int m_nStdoutFd = -1;
-    std::string m_strPending;
 };
 
 // A 127.0.0.1 port that was free a moment ago (bound to port 0, released).
 int FindFreeLoopbackPort();
 // True once something accepts connections on 127.0.0.1:nPort.
 bool WaitForLoopbackPort(int nPort, int nTimeoutMs);
-// Full path of a program on PATH (or strPreferred when it exists); empty if none.
-std::string FindProgram(const std::string& strName, const std::string& strPreferred = "");
+// Waits up to nTimeoutMs for a whole line of the file that is strPrefix and
+// then a digit (a server naming its port or display); the rest of the line.
+bool WaitForNumberLine(const std::string& strPath, const std::string& strPrefix, int nTimeoutMs,
+                       std::string* pstrRest);
