@@ -15,45 +15,49 @@ void CRecordingFrontEnd::SetProgress(int nCurrent, int nTotal) {
     Record("SetProgress:" + std::to_string(nCurrent) + "/" + std::to_string(nTotal));
 }
 
-void CRecordingFrontEnd::AdvanceStage() { Record("AdvanceStage"); }
+void CRecordingFrontEnd::AdvanceStage() {
+    Record("AdvanceStage");
+}
 
-void CRecordingFrontEnd::ResetProgress() { Record("ResetProgress"); }
+void CRecordingFrontEnd::ResetProgress() {
+    Record("ResetProgress");
+}
 
 void CRecordingFrontEnd::OnButtonStop() {
     Record("OnButtonStop");
-    if (m_pStopFlag != nullptr) *m_pStopFlag = 1;
+    if (m_pStopFlag != nullptr)
+        *m_pStopFlag = 1;
 }
 
 int CRecordingFrontEnd::ShowMessageBox(const std::string& strText, const std::string& strCaption,
                                        unsigned nStyle) {
+    Record("MessageBox:" + strCaption + ":" + strText);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_vecCalls.push_back("MessageBox:" + strCaption + ":" + strText);
     m_vecMessageBoxes.push_back(strText);
-    int nAnswer = kIdYes;
-    if (!m_queMessageBoxAnswers.empty()) {
-        nAnswer = m_queMessageBoxAnswers.front();
-        m_queMessageBoxAnswers.pop_front();
-    } else if ((nStyle & kMbButtonMask) == kMbOk) {
-        nAnswer = kIdOk;
-    }
-    return nAnswer;
+    return Next(&m_queMessageBoxAnswers, (nStyle & kMbButtonMask) == kMbOk ? kIdOk : kIdYes);
 }
 
 int CRecordingFrontEnd::AskUpdate() {
+    Record("AskUpdate");
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_vecCalls.push_back("AskUpdate");
-    if (m_queUpdateAnswers.empty()) return kIdYes;
-    int nAnswer = m_queUpdateAnswers.front();
-    m_queUpdateAnswers.pop_front();
+    return Next(&m_queUpdateAnswers, kIdYes);
+}
+
+int CRecordingFrontEnd::Next(std::deque<int>* pQueue, int nDefault) {
+    if (pQueue->empty())
+        return nDefault;
+    int nAnswer = pQueue->front();
+    pQueue->pop_front();
     return nAnswer;
 }
 
-void CRecordingFrontEnd::HideWindow() { Record("HideWindow"); }
+void CRecordingFrontEnd::HideWindow() {
+    Record("HideWindow");
+}
 
 void CRecordingFrontEnd::PostSyncEnd(int nCode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_vecCalls.push_back("PostSyncEnd:" + std::to_string(nCode));
     m_nSyncEnd = nCode;
+    Record("PostSyncEnd:" + std::to_string(nCode));
 }
 
 void CRecordingFrontEnd::QueueMessageBoxAnswer(int nAnswer) {
@@ -74,9 +78,4 @@ std::vector<std::string> CRecordingFrontEnd::Calls() const {
 std::vector<std::string> CRecordingFrontEnd::MessageBoxes() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_vecMessageBoxes;
-}
-
-int CRecordingFrontEnd::SyncEndCode() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_nSyncEnd;
 }

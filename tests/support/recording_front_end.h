@@ -3,12 +3,11 @@
 // now" to the prompt). Safe to call from the engine's worker thread.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <atomic>
 
 #include "engine/sync_front_end.h"
 
@@ -32,7 +31,7 @@ public:
     // Every call as one line, e.g. "SetStatusText:text", "MessageBox:caption:text".
     std::vector<std::string> Calls() const;
     std::vector<std::string> MessageBoxes() const;
-    int SyncEndCode() const;  // -1 when PostSyncEnd was not called
+    int SyncEndCode() const { return m_nSyncEnd; }  // -1 when PostSyncEnd was not called
     // The stop flag OnButtonStop raises; null leaves it alone.
     void SetStopFlag(std::atomic<int>* pFlag) { m_pStopFlag = pFlag; }
 
@@ -40,11 +39,13 @@ public:
 
 private:
     void Record(std::string strCall);
+    // The queue's next answer, else nDefault; with m_mutex held.
+    static int Next(std::deque<int>* pQueue, int nDefault);
     mutable std::mutex m_mutex;
     std::vector<std::string> m_vecCalls;
     std::vector<std::string> m_vecMessageBoxes;
     std::deque<int> m_queMessageBoxAnswers;
     std::deque<int> m_queUpdateAnswers;
-    int m_nSyncEnd = -1;
+    std::atomic<int> m_nSyncEnd = -1;
     std::atomic<int>* m_pStopFlag = nullptr;
 };
