@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "platform/file_system.h"
@@ -99,8 +101,7 @@ void UpdateRunTest::SetUp() {
     NginxOptions options;
     options.strServerSnippet =
         "location /rel/ { gzip_static always; }\n"
-        "location /rel/slow/ { limit_rate 100k; }\n" +
-        m_strExtraSnippet;
+        "location /rel/slow/ { limit_rate 100k; }\n";
     ASSERT_TRUE(m_nginx.Start(options)) << m_nginx.Error();
     m_strRelease = m_nginx.DocRoot() + "/rel";
     ASSERT_EQ(RunShell("mkdir -p '" + m_strRelease + "'"), 0);
@@ -161,11 +162,9 @@ void UpdateRunTest::WriteTool(bool bInstalled) {
 std::vector<std::string> UpdateRunTest::UpdaterArgv(const std::string& strArgs) const {
     std::vector<std::string> vecArgv = {m_strInstall + "/TidewellKiro"};
     vecArgv.insert(vecArgv.end(), m_vecFrontEndArgs.begin(), m_vecFrontEndArgs.end());
-    for (size_t n = 0, nEnd = 0; n < strArgs.size(); n = nEnd + 1) {
-        nEnd = std::min(strArgs.find(' ', n), strArgs.size());
-        if (nEnd > n)
-            vecArgv.push_back(strArgs.substr(n, nEnd - n));
-    }
+    std::istringstream words(strArgs);
+    for (std::string strWord; words >> strWord;)
+        vecArgv.push_back(strWord);
     return vecArgv;
 }
 
@@ -173,17 +172,13 @@ int UpdateRunTest::StartArgv(std::vector<std::string> vecArgs, bool bSplitStdout
     std::string strOut = m_dir.Sub("run-output.txt");
     std::string strStdout = m_dir.Sub("run-stdout.txt");
     platform::DeleteFile(strStdout);
-    // The child gets only these variables, and the sanitizers' own.
+    // The child gets only these variables, and the sanitizers' own (the
+    // first of a name counts, so these come first).
     std::vector<std::string> vecEnv = m_vecEnv;
     for (char** pp = environ; *pp != nullptr; ++pp) {
-        std::string strVar = *pp;
-        std::string strName = strVar.substr(0, strVar.find('=') + 1);
-        bool bGiven = false;
-        for (const std::string& s : m_vecEnv)
-            bGiven = bGiven || s.rfind(strName, 0) == 0;
         for (const char* pszKept : {"ASAN_", "UBSAN_", "LSAN_", "TSAN_", "TMPDIR="}) {
-            if (!bGiven && strVar.rfind(pszKept, 0) == 0)
-                vecEnv.push_back(strVar);
+            if (std::string_view(*pp).starts_with(pszKept))
+                vecEnv.push_back(*pp);
         }
     }
     std::vector<char*> argv, envp;

@@ -61,8 +61,6 @@ protected:
     // GET targets below /rel/ since the last call, waiting for nExpected requests.
     std::vector<std::string> NewGets(size_t nExpected = 0);
 
-    // Set before SetUp: more nginx directives.
-    std::string m_strExtraSnippet;
     // Blanks, quotes and a backslash: the folder reaches the tool as one word.
     std::string m_strInstallName = "inst dir \"q\" \\b";
     long m_nFileSizeLimit = 0;  // RLIMIT_FSIZE for the runs; 0 for none
