@@ -215,6 +215,8 @@ TEST_F(WindowRunTest, FirstUseSettingsThenUpdateAnsweredYes) {
     ASSERT_NE(nMain, 0u);
     MainFace face = RenderMain();
     EXPECT_TRUE(Shows(nMain, face.img, "main-running", "main-update.png", face.rcArtwork));
+    EXPECT_NE(Mismatch(X().Capture(X().Geometry(nMain)), face.img, face.rcStartStop), "")
+        << "the start button is shown, not stop";
 
     // A file failed: the question is answered "예" by its key, so the tool starts.
     unsigned long nBox = WaitForWindow("오류 확인");
