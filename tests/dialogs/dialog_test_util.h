@@ -9,10 +9,12 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <QtTest>
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/tide_globals.h"
 #include "tests/support/temp_dir.h"
@@ -36,18 +38,28 @@ inline double DifferentShare(const QImage& imgA, const QImage& imgB, const QRect
     return static_cast<double>(nDifferent) / (static_cast<double>(rc.width()) * rc.height());
 }
 
-// Share of the device pixels of rcLogical where a painting at ratio 2 differs
-// visibly from the ratio-1 painting enlarged (smoothly or pixel by pixel,
-// whichever is closer): near 0 where a 1x picture was merely scaled up,
-// large where text and artwork were drawn for the ratio.
-inline double DetailShare(const QImage& imgTwo, const QImage& imgOne, const QRect& rcLogical) {
-    QRect rc(rcLogical.topLeft() * 2, rcLogical.size() * 2);
-    double dShare = 1.0;
-    for (Qt::TransformationMode eMode : {Qt::SmoothTransformation, Qt::FastTransformation}) {
-        QImage imgUp = imgOne.scaled(imgTwo.size(), Qt::IgnoreAspectRatio, eMode);
-        dShare = std::min(dShare, DifferentShare(imgTwo, imgUp, rc));
+// A window's Render(2.0) is drawn for the ratio: reduced, it is the ratio-1
+// face (within dTolerance); in each of vecAreas it differs visibly from the
+// ratio-1 face enlarged (smoothly or pixel by pixel), which a 1x picture
+// merely scaled up would not.
+template <class Dlg>
+void ExpectDrawnForRatioTwo(Dlg& dlg, const std::vector<QRect>& vecAreas, double dTolerance) {
+    const QImage imgOne = dlg.Render(1.0);
+    const QImage imgTwo = dlg.Render(2.0);
+    QVERIFY(DifferentShare(
+                imgTwo.scaled(imgOne.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                imgOne, imgOne.rect()) < dTolerance);
+    for (const QRect& rcArea : vecAreas) {
+        double dDetail = 1.0;
+        for (Qt::TransformationMode eMode : {Qt::SmoothTransformation, Qt::FastTransformation}) {
+            QImage imgUp = imgOne.scaled(imgTwo.size(), Qt::IgnoreAspectRatio, eMode);
+            dDetail = std::min(
+                dDetail,
+                DifferentShare(imgTwo, imgUp, QRect(rcArea.topLeft() * 2, rcArea.size() * 2)));
+        }
+        QVERIFY2(dDetail > 0.02,
+                 qPrintable(QStringLiteral("%1,%2").arg(rcArea.x()).arg(rcArea.y())));
     }
-    return dShare;
 }
 
 inline std::string ValidIni(int nPort, const std::string& strExtra = "") {

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "app/message_box.h"
@@ -49,6 +50,25 @@ private:
         g_szBaseDir = m_strInstall;
     }
 
+    // Runs the window (starting by itself) over the served installation
+    // until it closes: fnModal answers each modal window, fnPoll runs every
+    // 20 ms. A hang fails after a minute rather than waiting.
+    void RunWindow(const std::function<void(CTideDlg*, QWidget*)>& fnModal,
+                   const std::function<void(CTideDlg*)>& fnPoll) {
+        CQtFrontEnd frontEnd;
+        CTideApp app(&frontEnd);
+        CTideDlg* pDlg = frontEnd.CreateMainDialog(app);
+        CModalWatcher watcher([&](QWidget* p) { fnModal(pDlg, p); });
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] { fnPoll(pDlg); });
+        poll.start(20);
+        QTimer::singleShot(60000, pDlg, [pDlg] { pDlg->OnOK(); });
+        pDlg->InitDialog(true);
+        pDlg->DoModal();
+        poll.stop();
+        frontEnd.Shutdown();
+    }
+
 private slots:
     void init() {
         g_CorvidTheme.SetTheme(false, nullptr);
@@ -72,47 +92,39 @@ private slots:
         Serve({{"slow/a.bin", std::string(150000, 'a')},
                {"b.txt", "b"},
                {"Corvid@LoomhallKiro", kToolScript}});
-        CQtFrontEnd frontEnd;
-        CTideApp app(&frontEnd);
-        CTideDlg* pDlg = frontEnd.CreateMainDialog(app);
         int nPrompts = 0;
-        CModalWatcher watcher([&](QWidget* p) {
-            auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p);
-            if (pPrompt == nullptr) {
-                DismissBox(p, nullptr);
-            } else if (++nPrompts == 2) {
-                pDlg->OnButtonStop();
-                pDlg->OnButtonStart();
-            } else {
-                QTest::keyClick(pPrompt, nPrompts == 1 ? Qt::Key_Escape : Qt::Key_Return);
-            }
-        });
         int nStage = 0;
         bool bIdleAfterCancel = false;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (nStage == 0 && nPrompts == 1 && !pDlg->IsSyncRunning()) {
-                bIdleAfterCancel =
-                    pDlg->isVisible() && !platform::FileExists(m_strInstall + "/b.txt");
-                nStage = 1;
-                pDlg->OnButtonStart();
-            } else if (nStage == 1 &&
-                       platform::FileExists(m_strInstall + "/slow/.a.bin.tidewell-part")) {
-                nStage = 2;
-                pDlg->OnButtonStop();
-                pDlg->OnButtonStart();
-            }
-        });
-        poll.start(20);
-        QTimer::singleShot(60000, pDlg, [pDlg] { pDlg->OnOK(); });  // a hang fails, not waits
-        pDlg->InitDialog(true);
-        pDlg->DoModal();
+        RunWindow(
+            [&](CTideDlg* pDlg, QWidget* p) {
+                auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p);
+                if (pPrompt == nullptr) {
+                    DismissBox(p, nullptr);
+                } else if (++nPrompts == 2) {
+                    pDlg->OnButtonStop();
+                    pDlg->OnButtonStart();
+                } else {
+                    QTest::keyClick(pPrompt, nPrompts == 1 ? Qt::Key_Escape : Qt::Key_Return);
+                }
+            },
+            [&](CTideDlg* pDlg) {
+                if (nStage == 0 && nPrompts == 1 && !pDlg->IsSyncRunning()) {
+                    bIdleAfterCancel =
+                        pDlg->isVisible() && !platform::FileExists(m_strInstall + "/b.txt");
+                    nStage = 1;
+                    pDlg->OnButtonStart();
+                } else if (nStage == 1 &&
+                           platform::FileExists(m_strInstall + "/slow/.a.bin.tidewell-part")) {
+                    nStage = 2;
+                    pDlg->OnButtonStop();
+                    pDlg->OnButtonStart();
+                }
+            });
         QVERIFY(bIdleAfterCancel);
         QCOMPARE(nPrompts, 4);
         QCOMPARE(ReadWholeFile(m_strInstall + "/slow/a.bin").size(), size_t(150000));
         QCOMPARE(ReadWholeFile(m_strInstall + "/b.txt"), std::string("b"));
         QTRY_VERIFY_WITH_TIMEOUT(platform::FileExists(m_strInstall + "/tool-started"), 20000);
-        frontEnd.Shutdown();
     }
 
     // What an ended run still sends is dropped: it can neither hide the
@@ -146,72 +158,46 @@ private slots:
     }
 
     // Settings saved while a run goes on reach the next run, not this one.
-    void settingsSavedDuringARun() {
+    // Closing while a listed program that never ends is waited for: the
+    // window is gone within moments and the program runs on.
+    void settingsSavedDuringARunThenCloseWhileAProgramHangs() {
         Serve({{"slow/a.bin", std::string(150000, 'a')},
                {"b.txt", "b"},
-               {"Corvid@LoomhallKiro", kToolScript}});
-        CQtFrontEnd frontEnd;
-        CTideApp app(&frontEnd);
-        CTideDlg* pDlg = frontEnd.CreateMainDialog(app);
+               {"hang.sh",
+                "#!/bin/sh\necho $$ > \"$(dirname "
+                "\"$0\")/hang.pid\"\nexec sleep 600\n"}},
+              "--type 'hang.sh=EXE|w=1'");
         bool bSaved = false;
-        CModalWatcher watcher([&](QWidget* p) {
-            if (auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p)) {
-                QTest::keyClick(pPrompt, Qt::Key_Return);
-            } else if (auto* pSetup = qobject_cast<CXSetupDlg*>(p)) {
-                static_cast<QLineEdit*>(pSetup->GetControl(CXSetupDlg::kIdBaseUrl))
-                    ->setText(QStringLiteral("elsewhere"));
-                QTest::mouseClick(pSetup->GetControl(CXSetupDlg::kIdSave), Qt::LeftButton);
-                bSaved = true;
-            } else {
-                DismissBox(p, nullptr);
-            }
-        });
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (platform::FileExists(m_strInstall + "/slow/.a.bin.tidewell-part")) {
-                poll.stop();
-                pDlg->OnButtonSetup();
-            }
-        });
-        poll.start(20);
-        pDlg->InitDialog(true);
-        pDlg->DoModal();
+        bool bSetupOpened = false;
+        QElapsedTimer closing;
+        RunWindow(
+            [&](CTideDlg*, QWidget* p) {
+                if (auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p)) {
+                    QTest::keyClick(pPrompt, Qt::Key_Return);
+                } else if (auto* pSetup = qobject_cast<CXSetupDlg*>(p)) {
+                    static_cast<QLineEdit*>(pSetup->GetControl(CXSetupDlg::kIdBaseUrl))
+                        ->setText(QStringLiteral("elsewhere"));
+                    QTest::mouseClick(pSetup->GetControl(CXSetupDlg::kIdSave), Qt::LeftButton);
+                    bSaved = true;
+                } else {
+                    DismissBox(p, nullptr);
+                }
+            },
+            [&](CTideDlg* pDlg) {
+                if (!bSetupOpened &&
+                    platform::FileExists(m_strInstall + "/slow/.a.bin.tidewell-part")) {
+                    bSetupOpened = true;
+                    pDlg->OnButtonSetup();
+                } else if (!closing.isValid() && platform::FileExists(m_strInstall + "/hang.pid")) {
+                    closing.start();
+                    pDlg->OnOK();
+                }
+            });
         QVERIFY(bSaved);
         QCOMPARE(ReadWholeFile(m_strInstall + "/b.txt"), std::string("b"));
         QCOMPARE(ReadWholeFile(m_strInstall + "/slow/a.bin").size(), size_t(150000));
         CTideCfg saved(m_strInstall + "/config/Tidewell.ini");
         QCOMPARE(QString::fromStdString(saved.m_strBaseUrl), QStringLiteral("elsewhere"));
-        frontEnd.Shutdown();
-    }
-
-    // Closing while a listed program that never ends is waited for: the
-    // window is gone within moments and the program runs on.
-    void closeWhileAProgramHangs() {
-        Serve(
-            {{"hang.sh", "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/hang.pid\"\nexec sleep 600\n"}},
-            "--type 'hang.sh=EXE|w=1'");
-        CQtFrontEnd frontEnd;
-        CTideApp app(&frontEnd);
-        CTideDlg* pDlg = frontEnd.CreateMainDialog(app);
-        QElapsedTimer closing;
-        CModalWatcher watcher([&](QWidget* p) {
-            if (auto* pPrompt = qobject_cast<CUpdateMessageBoxDlg*>(p))
-                QTest::keyClick(pPrompt, Qt::Key_Return);
-            else
-                DismissBox(p, nullptr);
-        });
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (platform::FileExists(m_strInstall + "/hang.pid")) {
-                poll.stop();
-                closing.start();
-                pDlg->OnOK();
-            }
-        });
-        poll.start(20);
-        pDlg->InitDialog(true);
-        pDlg->DoModal();
-        frontEnd.Shutdown();
         QVERIFY(closing.isValid());
         QVERIFY2(closing.elapsed() < 10000, std::to_string(closing.elapsed()).c_str());
         int nChild = std::atoi(ReadWholeFile(m_strInstall + "/hang.pid").c_str());

@@ -58,46 +58,32 @@ private slots:
                      QTest::mouseClick(d.GetCloseStatic(), Qt::LeftButton);
                  }),
                  kIdCancel);
+        // A press on a choice focuses it, released outside it chooses
+        // nothing; a choice under the pointer lights up.
+        QCOMPARE(RunWith([](CUpdateMessageBoxDlg& d) {
+                     QTest::mousePress(&d, Qt::LeftButton, {}, d.GetChoiceRect(2).center());
+                     QCOMPARE(d.GetHover(), 3);
+                     QTest::mouseRelease(&d, Qt::LeftButton, {}, QPoint(170, 20));
+                     QVERIFY(d.isVisible());
+                     QCOMPARE(d.GetFocusIndex(), 2);
+                     QCOMPARE(d.GetHover(), 0);
+                     QImage imgBefore = d.Render();
+                     QTest::mouseMove(&d, d.GetChoiceRect(0).center());
+                     QCOMPARE(d.GetHover(), 1);
+                     QVERIFY(d.Render() != imgBefore);
+                 }),
+                 kIdCancel);
     }
 
-    void pressThenReleaseOutsideChoosesNothing() {
-        CUpdateMessageBoxDlg dlg;
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QTest::mousePress(&dlg, Qt::LeftButton, {}, dlg.GetChoiceRect(2).center());
-        QCOMPARE(dlg.GetFocusIndex(), 2);
-        QCOMPARE(dlg.GetHover(), 3);
-        QTest::mouseRelease(&dlg, Qt::LeftButton, {}, QPoint(170, 20));
-        QVERIFY(dlg.isVisible());
-        QCOMPARE(dlg.GetFocusIndex(), 2);
-        QCOMPARE(dlg.GetHover(), 0);
-        // Moving over a choice lights it; the painted face changes with it.
-        QImage imgBefore = dlg.Render();
-        QTest::mouseMove(&dlg, dlg.GetChoiceRect(0).center());
-        QCOMPARE(dlg.GetHover(), 1);
-        QVERIFY(dlg.Render() != imgBefore);
-        QTest::mouseMove(&dlg, QPoint(170, 20));
-        QCOMPARE(dlg.GetHover(), 0);
-    }
-
-    // At a device-pixel ratio of 2 the question and the choices are drawn
-    // for the ratio, and on its screen the box shows what it renders.
+    // Shown (also with QT_SCALE_FACTOR=2), it paints what it renders at the
+    // screen's ratio; the "X" at the top is a control of its own. Dark
+    // glyphs on white are hinted a little differently at ratio 2.
     void paintsSharpAtRatioTwo() {
         CUpdateMessageBoxDlg dlg;
-        QImage imgOne = dlg.Render(1.0);
-        QImage imgTwo = dlg.Render(2.0);
-        QCOMPARE(imgTwo.size(), QSize(680, 360));
-        QImage imgReduced =
-            imgTwo.scaled(imgOne.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        // The same box (dark glyphs on white are hinted a little differently).
-        QVERIFY(DifferentShare(imgReduced, imgOne, imgOne.rect()) < 0.03);
-        for (const QRect& rc :
-             {dlg.GetLineRect(0), dlg.GetLineRect(2), dlg.GetChoiceRect(0), dlg.GetChoiceRect(1)}) {
-            QVERIFY2(DetailShare(imgTwo, imgOne, rc) > 0.02,
-                     qPrintable(QStringLiteral("%1,%2").arg(rc.x()).arg(rc.y())));
-        }
-        // Shown (also with QT_SCALE_FACTOR=2), it paints what it renders;
-        // the "X" at the top is a control of its own.
+        ExpectDrawnForRatioTwo(
+            dlg,
+            {dlg.GetLineRect(0), dlg.GetLineRect(2), dlg.GetChoiceRect(0), dlg.GetChoiceRect(1)},
+            0.03);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         const qreal dRatio = dlg.devicePixelRatioF();

@@ -30,6 +30,11 @@ bool RegisterQtTest(const char* pszName, QtTestFactory fnMake);
     return true;
 }
 
+// What the widget paints, in a format whose pixels compare by value.
+inline QImage Grab(QWidget& widget) {
+    return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
 // Takes the pointer off a widget (a new window may appear under it).
 inline void SendLeave(QWidget& widget) {
     QEvent leave(QEvent::Leave);
