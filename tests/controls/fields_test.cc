@@ -21,11 +21,20 @@ class CFieldsTest : public QObject {
 private slots:
     void initTestCase() { g_CorvidTheme.SetTheme(false, nullptr); }
 
-    void ComboSelectsByIndexAndRepaintsOnlyOnAChange() {
+    // Shown on a screen (also run with QT_SCALE_FACTOR=2), the cached picture
+    // has the screen's device pixels; it is rendered again only on a change.
+    void ComboSelectsByIndexAndCachesAtTheScreensRatio() {
         CCorvidFlxComboBox combo;
         combo.addItems({QStringLiteral("0 : none"), QStringLiteral(u"1 : 인증서 오류 무시"),
                         QStringLiteral(u"2 : 인증서 오류 발생시 확인 메세지 보기")});
         combo.resize(160, 22);
+        QVERIFY(ShowActive(combo));
+        QTRY_VERIFY(combo.GetPaintCache().IsValid());
+        const qreal dRatio = combo.devicePixelRatioF();
+        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+            QCOMPARE(dRatio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+        QCOMPARE(combo.GetPaintCache().GetImage().size(), combo.size() * dRatio);
+        QCOMPARE(combo.GetPaintCache().GetImage().devicePixelRatio(), dRatio);
         const QImage imgFirst = Grab(combo);
         const int nRenders = combo.GetPaintCache().GetRenderCount();
         Grab(combo);
@@ -41,21 +50,6 @@ private slots:
         QVERIFY(Grab(combo) != imgEnabled);
         combo.SetCurSel(-1);
         QCOMPARE(combo.GetCurSel(), -1);
-    }
-
-    // Shown on a screen (also run with QT_SCALE_FACTOR=2), the cached picture
-    // has the screen's device pixels.
-    void CacheFollowsTheScreensRatio() {
-        CCorvidFlxComboBox combo;
-        combo.addItem(QStringLiteral("0 : none"));
-        combo.resize(160, 22);
-        QVERIFY(ShowActive(combo));
-        QTRY_VERIFY(combo.GetPaintCache().IsValid());
-        const qreal dRatio = combo.devicePixelRatioF();
-        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
-            QCOMPARE(dRatio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
-        QCOMPARE(combo.GetPaintCache().GetImage().size(), combo.size() * dRatio);
-        QCOMPARE(combo.GetPaintCache().GetImage().devicePixelRatio(), dRatio);
     }
 
     // Disabled, enabled and focused each look different.
