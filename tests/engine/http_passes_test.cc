@@ -389,9 +389,6 @@ TEST_F(ResumeTest, EncodedDownloadIsNotKept) {
 
 constexpr int kParallel = 8;
 constexpr int kFileCount = 24;
-constexpr int kSlowFileCount = 12;
-// Below the size from which a cut-off download is kept for resuming.
-constexpr size_t kSlowFileBytes = 512 * 1024;
 
 std::string FileName(int i) {
     return "f" + std::to_string(100 + i) + ".dat";
@@ -400,25 +397,27 @@ size_t FileSize(int i) {
     return 1000 + i * 7919;
 }
 
-class ParallelTest : public PassTest, public ::testing::WithParamInterface<bool> {
+class ParallelTest : public PassTest {
 protected:
-    void SetUp() override {
+    // Serves the release below a folder no other case (or repeat) asks for,
+    // so the access log holds this case's requests only.
+    void Serve(bool bTls) {
+        static int s_nServed = 0;
+        m_bTls = bTls;
+        m_strPar = "par" + std::to_string(++s_nServed) + "/";
         TrustTestAuthority();
         for (int i = 0; i < kFileCount; ++i)
-            Server().WriteFile("base/par/" + FileName(i), PatternData(FileSize(i), i));
-        for (int i = 0; i < kSlowFileCount; ++i)
-            Server().WriteFile("base/trickle/" + FileName(i), PatternData(kSlowFileBytes, i));
+            Server().WriteFile("base/" + m_strPar + FileName(i), PatternData(FileSize(i), i));
     }
-    bool IsTls() const { return GetParam(); }
     CNginxServer& Server() const {
-        return IsTls() ? TestServers().NginxTls(Cert::kGood) : TestServers().Nginx();
+        return m_bTls ? TestServers().NginxTls(Cert::kGood) : TestServers().Nginx();
     }
     // A fresh engine with nParallel requests at a time, installing below "<nParallel>/".
     void Reset(int nParallel) {
         NewEngine();
         m_pCfg->m_nParallelTransfers = nParallel;
         m_strInstall = std::to_string(nParallel) + "/";
-        InitEngine(Server().Port(), IsTls() ? 2 : 0);
+        InitEngine(Server().Port(), m_bTls ? 2 : 0);
     }
     // The release with its faults: listed sizes for even files, a HEAD for
     // odd ones, a file the server lacks (one may fail, one may not), and a
@@ -426,13 +425,13 @@ protected:
     void AddRelease() {
         for (int i = 0; i < kFileCount; ++i) {
             FileItem& item =
-                Add("par/" + FileName(i), i % 2 == 0 ? std::to_string(FileSize(i)) : "");
+                Add(m_strPar + FileName(i), i % 2 == 0 ? std::to_string(FileSize(i)) : "");
             if (i % 2 == 1)
                 item.m_strModifyTime.clear();
         }
-        Add("par/missing.dat", "10");
-        Add("par/missing-may-fail.dat", "10", 1, true);
-        Add("cut/x", "1000");
+        Add(m_strPar + "missing.dat", "10");
+        Add(m_strPar + "missing-may-fail.dat", "10", 1, true);
+        Add("cut/" + m_strPar + "x", "1000");
     }
 
     struct PassResult {
@@ -455,9 +454,16 @@ protected:
         }
         return result;
     }
+
+    bool m_bTls = false;
+    std::string m_strPar;
 };
 
-TEST_P(ParallelTest, SameFilesAndResultsAsOneAtATime) {
+// Over HTTP/1.1, and over HTTPS with HTTP/2.
+class ParallelProtocolTest : public ParallelTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ParallelProtocolTest, SameFilesAndResultsAsOneAtATime) {
+    Serve(GetParam());
     Reset(1);
     AddRelease();
     PassResult one = RunPasses();
@@ -472,27 +478,27 @@ TEST_P(ParallelTest, SameFilesAndResultsAsOneAtATime) {
     EXPECT_EQ(many.vecToDownload, one.vecToDownload);  // the list's order
     EXPECT_EQ(many.mapDownloaded, one.mapDownloaded);
     EXPECT_EQ(many.mapFiles, one.mapFiles);
-    EXPECT_EQ(one.mapDownloaded["cut/x"], 0);
-    EXPECT_EQ(one.mapFiles["par/" + FileName(3)], PatternData(FileSize(3), 3));
+    EXPECT_EQ(one.mapDownloaded["cut/" + m_strPar + "x"], 0);
+    EXPECT_EQ(one.mapFiles[m_strPar + FileName(3)], PatternData(FileSize(3), 3));
     // The requests went side by side: over TLS as HTTP/2 streams of one
     // connection, otherwise on several HTTP/1.1 connections, never more than 8.
     // Each run's requests, in the order nginx answered them (run by run).
     constexpr size_t kRunRequests = kFileCount / 2 + kFileCount + 3;
-    Server().AccessLogFor("/base/cut/", 2);
-    Server().AccessLogFor("/base/par/", 2 * kRunRequests - 2);
+    Server().AccessLogFor("/base/cut/" + m_strPar, 2);
+    Server().AccessLogFor("/base/" + m_strPar, 2 * kRunRequests - 2);
     std::vector<NginxAccessEntry> vecLog;
     for (const NginxAccessEntry& entry : Server().AccessLog()) {
-        if (entry.strUri.rfind("/base/par/", 0) == 0 || entry.strUri.rfind("/base/cut/", 0) == 0)
+        if (entry.strUri.find("/" + m_strPar) != std::string::npos)
             vecLog.push_back(entry);
     }
     ASSERT_EQ(vecLog.size(), 2 * kRunRequests);
     std::map<long, int> mapConnections;
     for (size_t i = kRunRequests; i < vecLog.size(); ++i) {
         ++mapConnections[vecLog[i].nConnection];
-        EXPECT_NE(vecLog[i].strRequest.find(IsTls() ? "HTTP/2.0" : "HTTP/1.1"), std::string::npos)
+        EXPECT_NE(vecLog[i].strRequest.find(m_bTls ? "HTTP/2.0" : "HTTP/1.1"), std::string::npos)
             << vecLog[i].strRequest;
     }
-    if (IsTls()) {
+    if (m_bTls) {
         EXPECT_EQ(mapConnections.size(), 1u);
     } else {
         EXPECT_GT(mapConnections.size(), 1u);
@@ -501,21 +507,13 @@ TEST_P(ParallelTest, SameFilesAndResultsAsOneAtATime) {
     }
 }
 
-TEST_P(ParallelTest, NotNowOrCancelEndsTheCheckAsOneAtATime) {
-    for (int nAnswer : {kIdNo, kIdCancel}) {
-        Reset(kParallel);
-        AddRelease();
-        m_frontEnd.QueueUpdateAnswer(nAnswer);
-        PassResult result = RunPasses();
-        EXPECT_EQ(result.nCheck, nAnswer == kIdNo ? 2 : 3);
-        EXPECT_TRUE(result.vecToDownload.empty());
-        EXPECT_EQ(result.mapFiles["par/" + FileName(0)], "");
-    }
-}
-
-TEST_P(ParallelTest, StopEndsEveryTransferAtOnceAndOldFilesStayWhole) {
+TEST_P(ParallelProtocolTest, StopEndsEveryTransferAtOnceAndOldFilesStayWhole) {
+    constexpr int kSlowFileCount = 12;
+    constexpr size_t kSlowFileBytes = 512 * 1024;  // below the size kept for resuming
+    m_bTls = GetParam();
     Reset(kParallel);
     for (int i = 0; i < kSlowFileCount; ++i) {
+        Server().WriteFile("base/trickle/" + FileName(i), PatternData(kSlowFileBytes, i));
         Add("trickle/" + FileName(i), std::to_string(kSlowFileBytes));
         m_dir.WriteFile("install/" + m_strInstall + "trickle/" + FileName(i), "old");
     }
@@ -541,25 +539,33 @@ TEST_P(ParallelTest, StopEndsEveryTransferAtOnceAndOldFilesStayWhole) {
     EXPECT_EQ(PartFiles(), 0);
 }
 
-TEST_P(ParallelTest, CertificateQuestionIsAskedOnceForAll) {
-    if (!IsTls())
-        GTEST_SKIP() << "plain HTTP has no certificates";
-    unsetenv("TIDEWELL_CA_BUNDLE");  // the test authority is unknown now
-    Reset(kParallel);
-    for (int i = 0; i < kFileCount; ++i)
-        Add("par/" + FileName(i), i % 2 == 0 ? std::to_string(FileSize(i)) : "");
-    m_frontEnd.QueueMessageBoxAnswer(kIdYes);
-    PassResult result = RunPasses();
-    EXPECT_EQ(result.nCheck, 1);
-    EXPECT_EQ(result.nDownload, 1);
-    EXPECT_EQ(m_frontEnd.MessageBoxes().size(), 1u);
-    EXPECT_EQ(result.mapFiles["par/" + FileName(5)], PatternData(FileSize(5), 5));
-}
-
-INSTANTIATE_TEST_SUITE_P(Protocols, ParallelTest, ::testing::Bool(),
+INSTANTIATE_TEST_SUITE_P(Protocols, ParallelProtocolTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& param) {
                              return std::string(param.param ? "Https2" : "Http1");
                          });
+
+// The certificate question is asked once for all the transfers side by side
+// (the server's authority is unknown); {answer to the update question} -> the
+// check pass ends as one at a time.
+TEST_F(ParallelTest, QuestionsAreAskedOnceForAllTransfers) {
+    Serve(true);
+    unsetenv("TIDEWELL_CA_BUNDLE");
+    for (int nAnswer : {kIdYes, kIdNo, kIdCancel}) {
+        SCOPED_TRACE(nAnswer);
+        Reset(kParallel);
+        m_strInstall = "answer" + std::to_string(nAnswer) + "/";
+        AddRelease();
+        m_app.m_bIgnoreCertError = 0;
+        m_frontEnd.QueueMessageBoxAnswer(kIdYes);
+        m_frontEnd.QueueUpdateAnswer(nAnswer);
+        PassResult result = RunPasses();
+        EXPECT_EQ(result.nCheck, nAnswer == kIdYes ? 1 : nAnswer == kIdNo ? 2 : 3);
+        EXPECT_EQ(result.vecToDownload.empty(), nAnswer != kIdYes);
+        EXPECT_EQ(result.mapDownloaded[m_strPar + FileName(5)], nAnswer == kIdYes ? 1 : 0);
+    }
+    // Only the run that went on to download met the certificates.
+    EXPECT_EQ(m_frontEnd.MessageBoxes().size(), 1u);
+}
 
 // ---- The worker thread ----
 
@@ -576,19 +582,10 @@ private:
     std::function<void(CSyncEngine&)> m_fnRun;
 };
 
+// {how the worker behaves} -> how long the engine's end waits for it; a
+// second start while it runs does nothing.
 using WorkerTest = PassTest;
 
-TEST_F(WorkerTest, SecondStartDoesNothing) {
-    std::atomic<int> nRuns{0};
-    {
-        CTestEngine engine([&](CSyncEngine&) { ++nRuns; });
-        EXPECT_EQ(engine.StartSyncThread(), 0);
-        EXPECT_EQ(engine.StartSyncThread(), 2);
-    }
-    EXPECT_EQ(nRuns, 1);
-}
-
-// {how the worker behaves} -> how long the engine's end waits for it.
 TEST_F(WorkerTest, EndOfTheEngineStopsTheWorkerAndWaitsForIt) {
     struct Case {
         const char* pszName;
@@ -623,8 +620,13 @@ TEST_F(WorkerTest, EndOfTheEngineStopsTheWorkerAndWaitsForIt) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.pszName);
         std::atomic<bool> bDone{false};
-        auto pEngine = std::make_unique<CTestEngine>([&](CSyncEngine& e) { c.fnWorker(e, bDone); });
+        std::atomic<int> nRuns{0};
+        auto pEngine = std::make_unique<CTestEngine>([&](CSyncEngine& e) {
+            ++nRuns;
+            c.fnWorker(e, bDone);
+        });
         ASSERT_EQ(pEngine->StartSyncThread(), 0);
+        EXPECT_EQ(pEngine->StartSyncThread(), 2);
         while (c.bRunsFirst && pEngine->m_nNowRunningFlag == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         auto start = Clock::now();
@@ -632,6 +634,7 @@ TEST_F(WorkerTest, EndOfTheEngineStopsTheWorkerAndWaitsForIt) {
         auto nMs =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_TRUE(bDone) << "the engine was freed while its worker ran";
+        EXPECT_EQ(nRuns, 1);
         EXPECT_GE(nMs, c.nMinMs);
         EXPECT_LT(nMs, c.nMaxMs);
     }
