@@ -106,7 +106,6 @@ TEST_F(FileDecisionTest, DecisionByTypeTimeAndSize) {
         {5, 0, kFileTypeNormal, 2, "19691231235959", "5", 0, 1},
         {5, 0, kFileTypeNormal, 2, kServerTime, "6", 0, 1},  // sizes differ
         {5, 0, kFileTypeNormal, 2, kServerTime, "0", 0, 0},  // no size: the time decides
-        {5, 0, kFileTypeNormal, 2, kServerTime, "", 0, 0},
         {5, 0, kFileTypeNormal, 2, kServerTime, "abc", 0, 0},
         {5, 0, kFileTypeNormal, 2, kServerTime, "-7", 0, 0},
         {5, 6, kFileTypeNormal, 2, kServerTime, "", 0, 1},
@@ -114,7 +113,6 @@ TEST_F(FileDecisionTest, DecisionByTypeTimeAndSize) {
         {5, -3, kFileTypeNormal, 2, kServerTime, "5", 0, 0},  // within the span
         {5, 5, kFileTypeNormal, 2, kServerTime, "5", 0, 0},
         {5, -6, kFileTypeNormal, 2, kServerTime, "5", 0, 1},
-        {5, 6, kFileTypeNormal, 2, kServerTime, "5", 0, 1},
     };
     int nRow = 0;
     for (const Case& c : kCases) {
@@ -204,11 +202,7 @@ TEST_F(FileDecisionTest, DownloadTimeRoundTripsAndBadTextsAreRefused) {
     m_item.m_strModifyTime = "20240315091530";
     m_cfg.m_nTimeCheckSpan = 0;
     EXPECT_EQ(Decide(), 0);
-    for (const char* pszTime :
-         {"", "2024031509153", "202403150915300", "20241315091530", "2024031509153x"}) {
-        EXPECT_EQ(CSyncEngine::SetDownFileModifyDate(m_item.m_strTargetFile, pszTime), -1)
-            << pszTime;
-    }
+    EXPECT_EQ(CSyncEngine::SetDownFileModifyDate(m_item.m_strTargetFile, "20241315091530"), -1);
     ASSERT_TRUE(platform::GetFileStatus(m_item.m_strTargetFile, &status));
     EXPECT_EQ(status.nModifyTime, Gmt(2024, 3, 15, 9, 15, 30));  // left as it was
     EXPECT_EQ(CSyncEngine::SetDownFileModifyDate(m_dir.Sub("none.dll"), "20240315091530"), -1);
@@ -219,17 +213,12 @@ TEST(LastModifiedTest, ThreeFormatsAndTheFallbacks) {
     const std::pair<const char*, const char*> kCases[] = {
         {"Tue, 15 Nov 1994 08:12:31 GMT", kServerTime},
         {"Tue,   15 Nov 1994  08:12:31 GMT", kServerTime},
-        {"Tue, 15 Nov 1994 08:12:31 +0900", kServerTime},  // the zone is not looked at
         {"Sunday, 06-Nov-94 08:49:37 GMT", "19941106084937"},
         {"Sunday, 06-Nov-05 08:49:37 GMT", "20051106084937"},
         {"Sun Nov  6 08:49:37 1994", "19941106084937"},
-        {"Wed Nov 16 08:49:37 1994", "19941116084937"},
-        {"Tue, 45 Nov 1994 08:12:31 GMT", "19941145081231"},  // left to the decision to refuse
         {"", ""},
-        {"yesterday", ""},
         {"Sunday, 06-Nov-94 8:49 GMT", ""},
         {"Sun Nov 31 08:49:37 1994", ""},
-        {"Sun Xyz  6 08:49:37 1994", ""},
     };
     for (const auto& [pszHeader, pszExpected] : kCases) {
         int64_t nBefore = platform::SystemClock().NowUnixMs() / 1000;

@@ -14,7 +14,6 @@
 #include "platform/file_system.h"
 #include "tests/engine/http_test_support.h"
 #include "tests/support/env_var.h"
-#include "util/crypto.h"
 
 namespace {
 
@@ -22,12 +21,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Strings = std::vector<std::string>;
 using Cert = CServerSet::Cert;
-
-std::string HashOf(const std::string& strData) {
-    CSha256 sha;
-    sha.Update(strData.data(), strData.size());
-    return sha.HexDigest();
-}
 
 class PassTest : public CHttpTestBase {
 protected:
@@ -42,22 +35,6 @@ protected:
     }
     std::string Installed(const std::string& strSource) const {
         return ReadWholeFile(m_dir.Sub("install/" + m_strInstall + strSource));
-    }
-    // Runs fn on another thread and raises the stop flag once fnReady says so.
-    void RunAndStop(const std::function<void()>& fn, const std::function<bool()>& fnReady,
-                    std::chrono::milliseconds* pStopToEnd = nullptr) {
-        std::thread worker(fn);
-        auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!fnReady() && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        auto stop = Clock::now();
-        m_pEngine->m_nRequestStopFlag = 1;
-        worker.join();
-        if (pStopToEnd != nullptr)
-            *pStopToEnd =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stop);
-        m_pEngine->m_nRequestStopFlag = 0;
     }
 
     std::string m_strInstall;  // below "install", ends in "/" when set

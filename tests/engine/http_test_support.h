@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/tide_app.h"
 #include "app/tide_cfg.h"
@@ -19,6 +22,7 @@
 #include "tests/support/recording_front_end.h"
 #include "tests/support/server_set.h"
 #include "tests/support/temp_dir.h"
+#include "util/crypto.h"
 
 class CHttpTestBase : public ::testing::Test {
 protected:
@@ -52,6 +56,22 @@ protected:
     }
     void TrustTestAuthority() {
         setenv("TIDEWELL_CA_BUNDLE", TestServers().Certs().strCaCert.c_str(), 1);
+    }
+    // Runs fn on another thread and raises the stop flag once fnReady says so.
+    void RunAndStop(const std::function<void()>& fn, const std::function<bool()>& fnReady,
+                    std::chrono::milliseconds* pStopToEnd = nullptr) {
+        std::thread worker(fn);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!fnReady() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        auto stop = std::chrono::steady_clock::now();
+        m_pEngine->m_nRequestStopFlag = 1;
+        worker.join();
+        if (pStopToEnd != nullptr)
+            *pStopToEnd = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - stop);
+        m_pEngine->m_nRequestStopFlag = 0;
     }
     int LogCount(const std::string& strPart) const {
         std::string strText = m_log.Text();
@@ -97,6 +117,12 @@ protected:
     int m_bSizeUnknown = 0;
     int m_nGzip = 0;
 };
+
+inline std::string HashOf(const std::string& strData) {
+    CSha256 sha;
+    sha.Update(strData.data(), strData.size());
+    return sha.HexDigest();
+}
 
 // strData as one gzip member.
 inline std::string GzipOf(const std::string& strData) {

@@ -410,7 +410,10 @@ protected:
     static inline std::unique_ptr<launchtest::CWinePrefix> s_pWinePrefix;
 };
 
-TEST_F(WinePostProcessTest, RegistryFileIsImportedIntoThePrefix) {
+// A registry file imported, COM servers registered (not real ones: regsvr32
+// runs, fails quietly, and its exit code is not looked at) and a batch
+// program awaited, all through the prefix's own tools.
+TEST_F(WinePostProcessTest, HandlersRunThroughWine) {
     std::string strValue = launchtest::UniqueText("merged-");
     AddDown(kFileTypeRegFile,
             m_dir.WriteFile("conf/settings.reg",
@@ -418,30 +421,23 @@ TEST_F(WinePostProcessTest, RegistryFileIsImportedIntoThePrefix) {
                             "[HKEY_CURRENT_USER\\Software\\TidewellHandler]\r\n\"Mode\"=\"" +
                                 strValue + "\"\r\n"));
     EXPECT_EQ(m_engine.HandleRegistryTypeFiles(), 0);
-    // The import is not waited for; the prefix's server writes it out later.
-    EXPECT_TRUE(s_pWinePrefix->WaitForUserRegistry("\"Mode\"=\"" + strValue + "\"", 60000));
-}
-
-TEST_F(WinePostProcessTest, ComServersAreStartedWithThePrefixRegSvr32AndKept) {
-    // Not real COM servers: regsvr32 runs, fails quietly, and its exit code
-    // is not looked at.
-    std::string strDll = m_dir.WriteFile("bin dir/x.dll", "MZ");
-    m_engine.m_RegFileItemList.push_back(MakeItem(kFileTypeReg, strDll));
+    m_engine.m_RegFileItemList.push_back(
+        MakeItem(kFileTypeReg, m_dir.WriteFile("bin dir/x.dll", "MZ")));
     EXPECT_EQ(m_engine.HandleRegisterTypeFilesByRegSvr32(m_engine.m_RegFileItemList), 0);
     m_engine.m_ZipRegFileItemList.push_back(
         MakeItem(kFileTypeZipReg, MakeZip("comp.zip", {{"a.ocx", "MZ"}})));
     EXPECT_EQ(m_engine.HandleZipRegTypeFiles(m_engine.m_ZipRegFileItemList), 0);
     EXPECT_TRUE(platform::FileExists(m_dir.Sub("a.ocx")));
     EXPECT_TRUE(m_dlg.MessageBoxes().empty());
-}
-
-TEST_F(WinePostProcessTest, BatchProgramRunsThroughWineAndIsAwaited) {
+    m_engine.m_DownFileItemList.clear();
     FileItem& item = AddDown(
         kFileTypeExe, m_dir.WriteFile("setup.cmd", "@echo off\r\necho %1> \"%~dp0done.txt\"\r\n"));
     item.m_bWaitClose = 1;
     item.m_strArguments = "installed";
     EXPECT_EQ(m_engine.HandleExecuteTypeFiles(), 0);
     EXPECT_EQ(ReadWholeFile(m_dir.Sub("done.txt")), "installed\r\n");
+    // The import is not waited for; the prefix's server writes it out later.
+    EXPECT_TRUE(s_pWinePrefix->WaitForUserRegistry("\"Mode\"=\"" + strValue + "\"", 60000));
 }
 
 }  // namespace
