@@ -106,6 +106,7 @@ TEST_F(FileDecisionTest, DecisionByTypeTimeAndSize) {
         {5, 0, kFileTypeNormal, 2, "19691231235959", "5", 0, 1},
         {5, 0, kFileTypeNormal, 2, kServerTime, "6", 0, 1},  // sizes differ
         {5, 0, kFileTypeNormal, 2, kServerTime, "0", 0, 0},  // no size: the time decides
+        {5, 0, kFileTypeNormal, 2, kServerTime, "", 0, 0},
         {5, 0, kFileTypeNormal, 2, kServerTime, "abc", 0, 0},
         {5, 0, kFileTypeNormal, 2, kServerTime, "-7", 0, 0},
         {5, 6, kFileTypeNormal, 2, kServerTime, "", 0, 1},
@@ -216,9 +217,11 @@ TEST(LastModifiedTest, ThreeFormatsAndTheFallbacks) {
         {"Sunday, 06-Nov-94 08:49:37 GMT", "19941106084937"},
         {"Sunday, 06-Nov-05 08:49:37 GMT", "20051106084937"},
         {"Sun Nov  6 08:49:37 1994", "19941106084937"},
+        {"Wed Nov 16 08:49:37 1994", "19941116084937"},
         {"", ""},
         {"Sunday, 06-Nov-94 8:49 GMT", ""},
         {"Sun Nov 31 08:49:37 1994", ""},
+        {"Sun Xyz  6 08:49:37 1994", ""},
     };
     for (const auto& [pszHeader, pszExpected] : kCases) {
         int64_t nBefore = platform::SystemClock().NowUnixMs() / 1000;

@@ -186,6 +186,7 @@ TEST_F(TransferTest, FailedDownloadsGiveTheirCodesAndKeepTheOldFile) {
     Nginx().WriteFile("base/dl/twenty.txt", "01234567890123456789");
     Nginx().WriteFile("base/dl/h.bin", strPlain);
     Nginx().WriteFile("base/gz/h.bin.gz", GzipOf(strPlain));
+    Nginx().WriteFile("base/chunked/h.bin", strPlain);
     std::string strSize = std::to_string(strPlain.size());
     std::string strOtherHash(64, 'f');
     enum Where { kNginx, kScripted, kNobody };
@@ -204,6 +205,7 @@ TEST_F(TransferTest, FailedDownloadsGiveTheirCodesAndKeepTheOldFile) {
         {kNginx, "gz/h.bin", std::to_string(GzipOf(strPlain).size()), 0, "", -4, 0},
         {kNginx, "dl/h.bin", strSize, 0, strOtherHash, -4, 0},
         {kNginx, "gz/h.bin", strSize, 0, strOtherHash, -4, 0},
+        {kNginx, "chunked/h.bin", strSize, 1, strOtherHash, -4, 0},
         {kScripted, "short/x", "1000", 0, "", -4, 0},
         {kScripted, "cutchunk/x", "", 1, "", -4, 0},  // cut, though no size to go by
         {kScripted, "empty200/x", "5", 0, "", -10, 0},
@@ -393,6 +395,7 @@ TEST(EncodeUrlTest, NonAsciiBecomesUtf8EscapesAndTheTransportEscapesTheRest) {
     engine.m_pCfg = &cfg;
     const std::pair<std::string, std::string> kCases[] = {
         {"a b/c%d?.txt", "a b/c%d?.txt"},
+        {"caf\xC3\xA9", "caf%C3%A9"},
         {"\xF0\x9F\x98\x80.txt", "%F0%9F%98%80.txt"},  // one code point above U+FFFF
         {"x\xB0y", "x%B0y"},                           // not UTF-8: byte by byte
         {std::string(1023, 'a'), std::string(1023, 'a')},

@@ -41,10 +41,12 @@ TEST(ListHeader, OnlyTheExactFormIsAHeader) {
         {"# tidewell-list version=7", true, 7, 0},
         {"# tidewell-list version=18446744073709551615", true, 18446744073709551615ULL, 0},
         {"# tidewell-list version=12 expires=20300101000000", true, 12, kExpires2030},
+        {"# tidewell-list version=", false, 0, 0},
         {"# tidewell-list version=-1", false, 0, 0},
         {"# tidewell-list version=18446744073709551616", false, 0, 0},  // too big
         {"# tidewell-list version=12abc", false, 0, 0},
         {"# tidewell-list version=12 ", false, 0, 0},
+        {"# tidewell-list version=12 expires=2030", false, 0, 0},
         {"# tidewell-list version=12 expires=20301301000000", false, 0, 0},  // month 13
         {"# tidewell-list version=12 expires=20300101000000 x", false, 0, 0},
         {"#tidewell-list version=12", false, 0, 0},
@@ -80,6 +82,7 @@ TEST(ListTrust, EachWayAListCanBeWrongHasItsVerdict) {
         const char* pszReason;
     } const kCases[] = {
         {"genuine", strGood, 5, kNow, EListTrust::kAccepted, ""},
+        {"newer than the last", strGood, 4, kNow, EListTrust::kAccepted, ""},
         {"without the last line feed", strGood.substr(0, strGood.size() - 1), 0, kNow,
          EListTrust::kAccepted, ""},
         {"Windows line ends", strCrLf, 0, kNow, EListTrust::kAccepted, ""},

@@ -75,6 +75,8 @@ TEST_F(TargetPathTest, PathsResolveInsideTheirFolder) {
         std::optional<std::string> resolved;
     } const kCases[] = {
         {"bin/a.dll", "/opt/tide/bin/a.dll"},
+        {"ab", "/opt/tide/ab"},
+        {"", ""},
         {"_FONTS/arial.ttf", "/win/Fonts/arial.ttf"},
         {"_PROGRAMS/Vellmark Corvid/a.desktop",
          m_dir.Sub("data/applications/Vellmark Corvid/a.desktop")},
