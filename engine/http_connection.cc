@@ -612,6 +612,9 @@ CCurlHttpBatch::CCurlHttpBatch(const HttpConnectionSettings& settings, size_t nP
         static_cast<long>(settings.bSecure ? CURL_HTTP_VERSION_2TLS : CURL_HTTP_VERSION_1_1);
     curl_multi_setopt(m_pMulti, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
     curl_multi_setopt(m_pMulti, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(nParallel));
+    // Left alone, the cache shrinks with the transfers under way (four
+    // connections each) and closes idle connections the next requests need.
+    curl_multi_setopt(m_pMulti, CURLMOPT_MAXCONNECTS, static_cast<long>(nParallel));
     for (size_t i = 0; i < nParallel; ++i) {
         auto pSlot = std::make_unique<Slot>();
         CURL* h = CreateEasy(m_settings, m_pHeaders, nVersion, dwConnectMs, &pSlot->transfer);
