@@ -90,10 +90,12 @@ TEST_F(TargetPathTest, PathsResolveInsideTheirFolder) {
         // Without a drive letter a path belongs to the installation, never to /.
         {"/Shared/x.dat", "/opt/tide/Shared/x.dat"},
         {"C:\\Data\\x.bin", strC + "/Data/x.bin"},
+        {"c:/Data/x.bin", strC + "/Data/x.bin"},
         {"C:x.bin", strC + "/x.bin"},
         {"D:\\x.bin", m_dir.Sub("prefix/dosdevices/d:/x.bin")},
         {"1:/x.bin", "/opt/tide/1:/x.bin"},
         {"a/../b.txt", "/opt/tide/b.txt"},
+        {"./a/./b.txt", "/opt/tide/a/b.txt"},
         {"a..b/c..", "/opt/tide/a..b/c.."},
         {"_FONTS/sub/../a.ttf", "/win/Fonts/a.ttf"},
         {"../escape.txt", std::nullopt},
