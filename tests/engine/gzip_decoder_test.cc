@@ -164,6 +164,9 @@ TEST(UnCompressGzipFileTest, FileIsReplacedByItsContentOrKept) {
         {"empty_member", "Failed GZipUnCompress(). pUnCompressBuff==NULL or dwUnCompressSize==0"},
         {"method_7", "Failed GZipUnCompress(). pUnCompressBuff==NULL"},
         {"wrong_crc", "Corrupt gzip stream (CRC-32 mismatch)."},
+        {"bad_block_type", "Corrupt gzip stream (deflate data error)."},
+        {"wrong_isize", "Corrupt gzip stream (length mismatch)."},
+        {"cut_in_trailer", "Corrupt gzip stream (truncated input)."},
     };
     // A file of the temporary name is someone else's and stays.
     dir.WriteFile("file.bin.gztmp", "someone else's");

@@ -85,6 +85,7 @@ TEST_F(TargetPathTest, PathsResolveInsideTheirFolder) {
         {"_Fonts/a.ttf", "/opt/tide/_Fonts/a.ttf"},
         {"_STARTUP/a.desktop", "/opt/tide/a.desktop"},
         {"%SystemDir%/x.ocx", "/win/system32/x.ocx"},
+        {"%SystemRoot%\\Fonts\\a.ttf", "/win/Fonts/a.ttf"},
         {"a%SystemRoot%/b%SystemDir%", "/opt/tide/a/win/b/win/system32"},
         {"%systemdir%/x.ocx", "/opt/tide/%systemdir%/x.ocx"},
         // Without a drive letter a path belongs to the installation, never to /.
