@@ -25,6 +25,10 @@ namespace {
 
 constexpr unsigned kStopPollMs = 50;
 
+std::string ToolPath(const CTideApp& app) {
+    return platform::JoinPath(g_szBaseDir, app.m_strToolExeName);
+}
+
 }  // namespace
 
 CRunController::CRunController() = default;
@@ -124,7 +128,7 @@ void CRunController::ClearSpecialDirMap() {
 int CRunController::StartDevelopmentTool(CTideApp& app) {
     ClearSpecialDirMap();
     app.m_strToolExeName = kToolExeName;
-    std::string strTool = platform::JoinPath(g_szBaseDir, app.m_strToolExeName);
+    std::string strTool = ToolPath(app);
     // The engine's launcher knows how to start Windows and native programs;
     // a run that ended without an engine borrows a fresh one for it. The
     // folder goes as one word, whatever it holds.
@@ -136,8 +140,7 @@ int CRunController::StartDevelopmentTool(CTideApp& app) {
 }
 
 std::string CRunController::ToolNotStartedText(const CTideApp& app) {
-    return "'" + platform::JoinPath(g_szBaseDir, app.m_strToolExeName) +
-           "' 프로그램을 실행할 수 없습니다.";
+    return "'" + ToolPath(app) + "' 프로그램을 실행할 수 없습니다.";
 }
 
 void CRunController::EndRun(int nWaitMs, int nExitCode) {

@@ -17,26 +17,8 @@
 #include <vector>
 
 #include "app/tide_globals.h"
+#include "tests/support/image_diff.h"
 #include "tests/support/temp_dir.h"
-
-// Share of the pixels of rc (device pixels) that differ visibly; 1 when the
-// sizes differ.
-inline double DifferentShare(const QImage& imgA, const QImage& imgB, const QRect& rc) {
-    if (imgA.size() != imgB.size() || rc.isEmpty())
-        return 1.0;
-    QImage a = imgA.convertToFormat(QImage::Format_RGB32);
-    QImage b = imgB.convertToFormat(QImage::Format_RGB32);
-    long nDifferent = 0;
-    for (int y = rc.top(); y <= rc.bottom(); ++y) {
-        for (int x = rc.left(); x <= rc.right(); ++x) {
-            QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            int nDiff = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                  std::abs(qBlue(p) - qBlue(q))});
-            nDifferent += nDiff > 40 ? 1 : 0;
-        }
-    }
-    return static_cast<double>(nDifferent) / (static_cast<double>(rc.width()) * rc.height());
-}
 
 // A window's Render(2.0) is drawn for the ratio: reduced, it is the ratio-1
 // face (within dTolerance); in each of vecAreas it differs visibly from the

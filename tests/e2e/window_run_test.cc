@@ -24,6 +24,7 @@
 #include "platform/file_system.h"
 #include "tests/e2e/update_run_fixture.h"
 #include "tests/e2e/x_display.h"
+#include "tests/support/image_diff.h"
 
 namespace {
 
@@ -37,20 +38,7 @@ constexpr double kMaxDifferentShare = 0.03;
 std::string Mismatch(const QImage& img, const QImage& imgRef, QRect rc = QRect()) {
     if (img.size() != imgRef.size())
         return "the window is not the size of the dialog rendered offscreen";
-    QImage imgA = img.convertToFormat(QImage::Format_RGB32);
-    QImage imgB = imgRef.convertToFormat(QImage::Format_RGB32);
-    rc = rc.isEmpty() ? img.rect() : rc;
-    long nDifferent = 0;
-    for (int y = rc.top(); y <= rc.bottom(); ++y) {
-        for (int x = rc.left(); x <= rc.right(); ++x) {
-            QRgb p = imgA.pixel(x, y), q = imgB.pixel(x, y);
-            int nDiff = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                  std::abs(qBlue(p) - qBlue(q))});
-            nDifferent += nDiff > kChannelSlack ? 1 : 0;
-        }
-    }
-    double dShare =
-        static_cast<double>(nDifferent) / (static_cast<double>(rc.width()) * rc.height());
+    double dShare = DifferentShare(img, imgRef, rc.isEmpty() ? img.rect() : rc, kChannelSlack);
     return dShare <= kMaxDifferentShare ? ""
                                         : std::to_string(dShare * 100) + " % of the pixels differ";
 }

@@ -22,7 +22,6 @@ public:
     // Sends nSignal, waits up to nGraceMs, then kills. Safe to call twice.
     void Stop(int nSignal = 15, int nGraceMs = 2000);
     bool IsRunning();
-    pid_t Pid() const { return m_nPid; }
 
 private:
     pid_t m_nPid = -1;
