@@ -11,7 +11,6 @@
 #include <QWidget>
 #include <QtTest>
 #include <algorithm>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
