@@ -105,8 +105,11 @@ int CSyncEngine::SyncThreadMain(CSyncEngine* pEngine) {
         nAllSequenceSuccessFlag = 0;
     } else if (r == 1) {
         int s = e.ProcDownloadFilesInListFromServer();
-        if (s == 1 && e.m_nRequestStopFlag == 1) {
+        if (e.m_nRequestStopFlag != 0) {
+            // The transfer the stop cut short is no failure to ask about:
+            // the user asked for no more, so neither a question nor the tool.
             e.m_nNowRunningFlag = 0;
+            TideLog(1, "SyncThreadMain::Exit Thread Main Function By Stop....");
             return 0;
         }
         if (s < 1) {

@@ -35,8 +35,8 @@ protected:
 // While a run downloads, a second run-copy or launcher finds the folder
 // locked and ends at once, touching nothing. Ctrl-C in the third of five
 // downloads: the two done stay, the third keeps its old copy and no part,
-// the last two are never asked for; the interrupted transfer failed the
-// pass, so the question's default ends it.
+// the last two are never asked for; the run ends idle, with no question
+// about the transfer the stop cut short.
 TEST_F(FaultTest, SecondRunsRefusedThenCtrlCDuringADownloadKeepsTheOldFile) {
     for (int i = 1; i <= 5; ++i)
         WriteRelease("slow/f" + std::to_string(i) + ".bin", std::string(150000, 'a' + i));
@@ -52,7 +52,8 @@ TEST_F(FaultTest, SecondRunsRefusedThenCtrlCDuringADownloadKeepsTheOldFile) {
     EXPECT_FALSE(platform::FileExists(Installed("TidewellKiroRun1")));
     SignalWhen(nPid, Installed("slow/.f3.bin.tidewell-part"), 300, SIGINT);
     RunResult run = Wait(nPid);
-    EXPECT_EQ(run.nExit, 3) << run.strOutput << Log();
+    EXPECT_EQ(run.nExit, 4) << run.strOutput << Log();
+    EXPECT_EQ(run.strOutput.find("[오류 확인]"), std::string::npos) << run.strOutput;
     EXPECT_EQ(ReadWholeFile(Installed("slow/f1.bin")), std::string(150000, 'b'));
     EXPECT_TRUE(platform::FileExists(Installed("slow/f2.bin")));
     EXPECT_EQ(ReadWholeFile(Installed("slow/f3.bin")), kOld);
