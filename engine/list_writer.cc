@@ -134,6 +134,22 @@ std::string Quoted(const std::string& strField, bool bFirst) {
     return bQuote ? "\"" + strField + "\"" : strField;
 }
 
+// Why a --delete path is refused, or empty. Clients resolve "/a", "./a" and
+// "a" to one file, so only the plain form can be held against the release;
+// ".." would climb out, and clients refuse such a record.
+std::string DeletePathProblem(const std::string& strPath) {
+    for (size_t nStart = 0;;) {
+        size_t nEnd = strPath.find('/', nStart);
+        std::string strPart = strPath.substr(nStart, nEnd - nStart);
+        if (strPart.empty() || strPart == "." || strPart == "..")
+            return "write it relative to the release folder, with no empty, \".\" or \"..\" "
+                   "parts (like dir/file.txt)";
+        if (nEnd == std::string::npos)
+            return std::string();
+        nStart = nEnd + 1;
+    }
+}
+
 // Paths in messages: control bytes would garble the terminal.
 std::string Shown(const std::string& strPath) {
     std::string strShown = strPath;
@@ -347,11 +363,18 @@ bool CListBuilder::AddFile(const std::string& strPath, const std::string& strRel
     std::string strLine, strReason;
     if (!FormatListRecord(record, &strLine, &strReason))
         return Unlistable(strRel, strReason);
-    // Clients would delete the file after each run and fetch it again on the next.
-    if (m_setDeletes.count(record.strPath) != 0) {
-        m_strError = "cannot list --delete " + Shown(record.strPath) +
-                     ": the release holds it, so it is listed as a file too";
-        return false;
+    // Clients would delete the file after each run and fetch it again on
+    // the next; a folder of listed files cannot go either.
+    for (size_t nEnd = record.strPath.size(); nEnd != std::string::npos && nEnd > 0;
+         nEnd = record.strPath.rfind('/', nEnd - 1)) {
+        std::string strHeld = record.strPath.substr(0, nEnd);
+        if (m_setDeletes.count(strHeld) != 0) {
+            m_strError = "cannot list --delete " + Shown(strHeld) +
+                         (nEnd == record.strPath.size()
+                              ? ": the release holds it, so it is listed as a file too"
+                              : ": the release holds files below it");
+            return false;
+        }
     }
     return AddLine(strLine);
 }
@@ -359,6 +382,13 @@ bool CListBuilder::AddFile(const std::string& strPath, const std::string& strRel
 bool CListBuilder::Build(std::string* pstrError) {
     m_strBlock = kListHeaderComment;
     m_nListBytes = m_strBlock.size();
+    for (const std::string& strDelete : m_options.vecDeletes) {
+        std::string strProblem = DeletePathProblem(strDelete);
+        if (!strProblem.empty()) {
+            *pstrError = "cannot list --delete " + Shown(strDelete) + ": " + strProblem;
+            return false;
+        }
+    }
     platform::FileStatus st;
     if (!platform::GetFileStatus(m_options.strReleaseDir, &st) || !st.bDirectory) {
         *pstrError = "cannot read folder " + m_options.strReleaseDir;

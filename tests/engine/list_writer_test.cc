@@ -82,10 +82,23 @@ TEST(ListWriter, RecordsCarryGmtTimeSizeAndTypesThatTheReaderUnderstands) {
     EXPECT_EQ(bySource.count("_listfile.txt"), 0u);
     EXPECT_EQ(bySource.count("skip.tmp"), 0u);
 
-    // A file both served and deleted would be fetched again after every run.
-    options.vecDeletes.push_back("bin/app.dll");
-    EXPECT_FALSE(BuildListFile(options, &strList, &strError));
-    EXPECT_NE(strError.find("'bin/app.dll'"), std::string::npos) << strError;
+    // A file both served and deleted would be fetched again after every run;
+    // other spellings of a path name the same file on the clients.
+    const struct {
+        const char* pszDelete;
+        const char* pszError;
+    } kRefused[] = {{"bin/app.dll", "'bin/app.dll': the release holds it"},
+                    {"bin", "'bin': the release holds files below it"},
+                    {"/bin/app.dll", "relative to the release folder"},
+                    {"./setup.reg", "relative to the release folder"},
+                    {"old//gone.dll", "relative to the release folder"},
+                    {"old/", "relative to the release folder"},
+                    {"../gone.dll", "relative to the release folder"}};
+    for (const auto& c : kRefused) {
+        options.vecDeletes = {c.pszDelete};
+        EXPECT_FALSE(BuildListFile(options, &strList, &strError)) << c.pszDelete;
+        EXPECT_NE(strError.find(c.pszError), std::string::npos) << strError;
+    }
 }
 
 TEST(ListWriter, GzipStaticFilesAreListedByTheirDecodedName) {
