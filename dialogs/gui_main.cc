@@ -1,5 +1,5 @@
 // TidewellKiro with both front ends: the window where a display is present,
-// the terminal with --headless, --plan or without one. The command line is
+// the terminal with --headless, --plan, --assume-yes/no or without one. The command line is
 // handled first; the remaining words are the application's.
 #include <QApplication>
 #include <cstdlib>
@@ -47,7 +47,10 @@ int main(int argc, char** argv) {
         return nExit;
     std::string strCmdLine =
         JoinCommandLine(static_cast<int>(parsed.vecArgs.size()), parsed.vecArgs.data());
-    if (parsed.options.bHeadless || parsed.options.bPlan || !HasDisplay())
+    // Answers given in advance mean nobody is watching: a window would still
+    // ask, and wait for ever where no one sees it.
+    const FrontEndOptions& o = parsed.options;
+    if (o.bHeadless || o.bPlan || o.bAssumeYes || o.bAssumeNo || !HasDisplay())
         return RunConsoleApp(parsed.options, strCmdLine);
     // Qt sees only the program's name: the remaining words are ours.
     int nQtArgc = 1;

@@ -96,12 +96,13 @@ TEST_F(UpdateRunTest, ExitCodes) {
     }
 }
 
-// The launcher hands --headless and --assume-yes on to the run-copy: with a
-// display named, the copy still uses the terminal and answers yes.
+// The launcher hands --assume-yes on to the run-copy: with a display named
+// (one nobody could see), the copy uses the terminal and answers yes.
 TEST_F(UpdateRunTest, LauncherPassesTheFrontEndOptionsOn) {
     WriteTool();
     MakeList();
     AppendToList("missing/a.bin,,,,20240101000000,10\n");
+    m_vecFrontEndArgs.clear();
     m_vecEnv.push_back("DISPLAY=:99");
     RunResult launcher = Run("--assume-yes");
     EXPECT_EQ(launcher.nExit, 0) << launcher.strOutput;
