@@ -85,14 +85,15 @@ TEST_F(FaultTest, CtrlCDuringTheCheckEndsIdle) {
     EXPECT_FALSE(ToolStarted(1));
 }
 
-// A listed program waited for (w=1) that never ends: Ctrl-C ends the
-// updater within moments and leaves the program running.
-TEST_F(FaultTest, CtrlCWhileWaitingForAHungProgram) {
+// A listed program waited for (w=1) that never ends: SIGTERM (a logout, a
+// service manager) stops the updater as Ctrl-C does, within moments, and
+// leaves the program running.
+TEST_F(FaultTest, TermWhileWaitingForAHungProgram) {
     WriteRelease("hang.sh", "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/hang.pid\"\nexec sleep 600\n",
                  true);
     MakeList("--type 'hang.sh=EXE|w=1'");
     int nPid = Start("1");
-    SignalWhen(nPid, Installed("hang.pid"), 200, SIGINT);
+    SignalWhen(nPid, Installed("hang.pid"), 200, SIGTERM);
     RunResult run = Wait(nPid, 10);
     EXPECT_EQ(run.nExit, 4) << run.strOutput << Log();
     int nChild = std::atoi(ReadWholeFile(Installed("hang.pid")).c_str());
